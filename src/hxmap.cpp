@@ -1,0 +1,492 @@
+#include "hxmap.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Map file format: a header "rows columns", then one white-space-delimited
+// word per row, two characters per cell (terrain in its file form, then the
+// elevation as '0' + elevation).
+//
+// The reader takes the whole file into memory and walks it by hand with the
+// same rules as "%d %d\n" followed by "%s\n" per row:
+//  - White space is the C locale's (space \t \n \v \f \r), whatever locale
+//    the toolkit has set.
+//  - A header number that is missing is shown as 0 in the invalid-size
+//    message. A number too large for an int is clamped to INT_MAX (INT_MIN
+//    when negative) and rejected as an invalid size.
+//  - A NUL byte belongs to the word it is in, as with "%s", but the usable
+//    part of the word ends at it: a NUL among the first 2 x columns
+//    characters makes the row short, one after them is ignored with the rest
+//    of the word. The writer never produces NUL.
+//  - Words after the last expected row are never looked at.
+// Loading happens in two passes: the first counts the complete rows (and
+// prints the elevation warnings) without allocating anything, the second
+// fills a fresh grid, which replaces the map's only when every row is there.
+// A header promising more than the file holds thus costs no memory.
+
+namespace {
+
+// Character classes by table: 1 = white space, 2 = NUL (ends the usable
+// part of a word but not the word). Built at compile time, so that they are
+// ready even for a load from another file's static initialisation.
+struct CharClass {
+    unsigned char cls[256] = {};
+    constexpr CharClass() {
+        cls[static_cast<unsigned char>(' ')] = 1;
+        cls[static_cast<unsigned char>('\t')] = 1;
+        cls[static_cast<unsigned char>('\n')] = 1;
+        cls[static_cast<unsigned char>('\v')] = 1;
+        cls[static_cast<unsigned char>('\f')] = 1;
+        cls[static_cast<unsigned char>('\r')] = 1;
+        cls[0] = 2;
+    }
+    bool space(char c) const { return cls[static_cast<unsigned char>(c)] == 1; }
+    bool stop(char c) const { return cls[static_cast<unsigned char>(c)] != 0; }
+};
+constexpr CharClass kClass;
+
+// read2real as a table, for the load loop.
+struct TerrainTable {
+    char real[256] = {};
+    constexpr TerrainTable() {
+        for (int i = 0; i < 256; ++i) real[i] = static_cast<char>(i);
+        real[static_cast<unsigned char>('\'')] = '`';
+        real[static_cast<unsigned char>('.')] = ' ';
+        real[static_cast<unsigned char>('_')] = ' ';
+    }
+    char operator()(char c) const { return real[static_cast<unsigned char>(c)]; }
+};
+constexpr TerrainTable kRead2Real;
+
+// Rows are moved between the row-wise file and the column-wise grid in
+// bands of this many rows, so that both sides are walked in cache-friendly
+// runs.
+constexpr int kBand = 64;
+
+std::string format(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    va_list ap2;
+    va_copy(ap2, ap);
+    const int n = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string s;
+    if (n > 0) {
+        s.resize(static_cast<std::size_t>(n));
+        std::vsnprintf(&s[0], s.size() + 1, fmt, ap2);
+    }
+    va_end(ap2);
+    return s;
+}
+
+// Reads the whole file. A directory or a read error counts as a file that
+// cannot be opened.
+bool readWholeFile(const char* path, std::vector<char>& buf) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    std::size_t cap = 65536;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) cap = static_cast<std::size_t>(st.st_size) + 1;
+    buf.resize(cap);
+    std::size_t len = 0;
+    for (;;) {
+        if (len == buf.size()) buf.resize(buf.size() * 2);
+        const ssize_t n = ::read(fd, buf.data() + len, buf.size() - len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        len += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    buf.resize(len);
+    return true;
+}
+
+const char* skipSpace(const char* p, const char* end) {
+    while (p != end && kClass.space(*p)) ++p;
+    return p;
+}
+
+// One "%d" conversion: white space, an optional sign, at least one digit.
+// Returns false when no number could be converted; overflow tells whether
+// the number did not fit an int (value is then clamped).
+bool scanInt(const char*& p, const char* end, int& value, bool& overflow) {
+    const char* q = skipSpace(p, end);
+    bool negative = false;
+    if (q != end && (*q == '+' || *q == '-')) {
+        negative = *q == '-';
+        ++q;
+    }
+    if (q == end || *q < '0' || *q > '9') return false;
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT_MIN) : INT_MAX;
+    std::int64_t v = 0;
+    overflow = false;
+    for (; q != end && *q >= '0' && *q <= '9'; ++q) {
+        if (overflow) continue;
+        v = v * 10 + (*q - '0');
+        if (v > limit) overflow = true;
+    }
+    if (overflow) value = negative ? INT_MIN : INT_MAX;
+    else value = static_cast<int>(negative ? -v : v);
+    p = q;
+    return true;
+}
+
+// Whether the word at p has at least n usable characters (none of them
+// white space or NUL).
+bool hasUsable(const char* p, const char* end, std::size_t n) {
+    if (static_cast<std::size_t>(end - p) < n) return false;
+    for (const char* const stop = p + n; p != stop; ++p)
+        if (kClass.stop(*p)) return false;
+    return true;
+}
+
+// The end of the word that goes on at p.
+const char* restOfWord(const char* p, const char* end) {
+    while (p != end && !kClass.space(*p)) ++p;
+    return p;
+}
+
+// File character to elevation, in 8-bit arithmetic like the format has it:
+// '0'..'9' give 0..9, anything else wraps around.
+char elevationOf(char c) {
+    return static_cast<char>(static_cast<unsigned char>(c) - 48u);
+}
+
+// Characters of one cell as written: a terrain that is NUL or white space
+// would end the row early and is written as "?", an elevation character that
+// would do the same as "0". Everything else is written exactly.
+char fileTerrain(char t) {
+    const char c = HxMap::real2read(t);
+    return kClass.stop(c) ? '?' : c;
+}
+char fileElevation(char e) {
+    const char c = static_cast<char>(static_cast<unsigned char>(e) + 48u);
+    return kClass.stop(c) ? '0' : c;
+}
+
+// Follows symbolic links so that saving replaces the file a link points to
+// and keeps the link. A path that does not exist (yet) is its own target.
+bool resolveTarget(const std::string& path, std::string& target) {
+    target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat ls;
+        if (::lstat(target.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return true;
+        std::vector<char> link(256);
+        for (;;) {
+            const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+            if (n < 0) return false;
+            if (static_cast<std::size_t>(n) < link.size()) {
+                link.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            link.resize(link.size() * 2);
+        }
+        std::string next(link.begin(), link.end());
+        if (next.empty()) return false;
+        if (next[0] != '/') {
+            const std::size_t slash = target.rfind('/');
+            next = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + next;
+        }
+        target = next;
+    }
+    return false;   // a loop of links
+}
+
+bool writeAll(int fd, const char* p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+HxMap::HxMap(int xs, int ys)
+    : xsize(xs < 0 ? 0 : xs), ysize(ys < 0 ? 0 : ys),
+      elev(xsize, ysize, 0), terr(xsize, ysize, '?') {
+    clearXY();
+}
+
+HxMap::HxMap(const char* filename) : xsize(1), ysize(1), elev(1, 1, 0), terr(1, 1, '?') {
+    loadMap(filename);
+}
+
+void HxMap::resizeGrid(int x, int y) {
+    if (x < 0) x = 0;
+    if (y < 0) y = 0;
+    clearXY();
+    xsize = x;
+    ysize = y;
+    elev.resize(x, y, 0);
+    terr.resize(x, y, '?');
+}
+
+void HxMap::fail(const char* message) const {
+    std::fputs(message, stdout);
+    lastErr = message;
+    if (!lastErr.empty() && lastErr.back() == '\n') lastErr.pop_back();
+}
+
+// Memory runs out only for absurd files; that is reported like any other
+// unreadable file instead of ending the program.
+bool HxMap::loadMap(const char* filename) {
+    try {
+        return readMap(filename);
+    } catch (const std::bad_alloc&) {
+        fail(format("Error reading file %s : Out of memory!\n", filename).c_str());
+        return false;
+    }
+}
+
+bool HxMap::readMap(const char* filename) {
+    std::vector<char> file;
+    if (!readWholeFile(filename, file)) {
+        fail(format("Error opening file %s!\n", filename).c_str());
+        return false;
+    }
+    const char* const begin = file.data();
+    const char* const end = begin + file.size();
+
+    const char* p = begin;
+    int rows = 0;
+    int cols = 0;
+    bool rowsTooLarge = false;
+    bool colsTooLarge = false;
+    if (scanInt(p, end, rows, rowsTooLarge)) {
+        p = skipSpace(p, end);
+        if (scanInt(p, end, cols, colsTooLarge)) p = skipSpace(p, end);
+    }
+    if (rows <= 0 || cols <= 0 || rowsTooLarge || colsTooLarge) {
+        fail(format("Error reading file %s : Invalid map size? (%d x %d)\n", filename, cols, rows).c_str());
+        return false;
+    }
+
+    // First pass: count the complete rows.
+    const std::size_t rowChars = 2 * static_cast<std::size_t>(cols);
+    const char* const body = p;
+    int rowsRead = 0;
+    while (rowsRead < rows && p != end) {
+        if (!hasUsable(p, end, rowChars)) break;
+        bool bad = false;
+        for (std::size_t k = 1; k < rowChars; k += 2)
+            bad |= static_cast<unsigned char>(p[k] - '0') > 9;
+        for (int j = 0; bad && j < cols; ++j) {
+            const char c = p[2 * static_cast<std::size_t>(j) + 1];
+            const char v = elevationOf(c);
+            if (v < 0 || v > 9) std::printf("Invalid map elevation char at %d,%d: %c\n", j, rowsRead, c);
+        }
+        ++rowsRead;
+        p = skipSpace(restOfWord(p + rowChars, end), end);
+    }
+    if (rowsRead != rows ||
+        static_cast<std::uint64_t>(rows) * rowChars > static_cast<std::uint64_t>(file.size())) {
+        fail(format("Error reading file %s : Too early EOF (%d<->%d)!\n", filename, rowsRead, rows).c_str());
+        return false;
+    }
+
+    // Second pass: every row is there, fill a fresh grid (every cell is
+    // written, so it starts zero rather than "?").
+    Array2d<char> newElev(cols, rows);
+    Array2d<char> newTerr(cols, rows);
+    p = body;
+    const char* band[kBand];
+    for (int i0 = 0; i0 < rows; i0 += kBand) {
+        const int n = rows - i0 < kBand ? rows - i0 : kBand;
+        for (int k = 0; k < n; ++k) {
+            band[k] = p;
+            p = skipSpace(restOfWord(p + rowChars, end), end);
+        }
+        for (int j = 0; j < cols; ++j) {
+            char* tcol = &newTerr.get(j, i0);
+            char* ecol = &newElev.get(j, i0);
+            const std::size_t at = 2 * static_cast<std::size_t>(j);
+            for (int k = 0; k < n; ++k) {
+                tcol[k] = kRead2Real(band[k][at]);
+                ecol[k] = elevationOf(band[k][at + 1]);
+            }
+        }
+    }
+
+    std::string newName(filename);
+    // From here on nothing can fail.
+    elev.swap(newElev);
+    terr.swap(newTerr);
+    xsize = cols;
+    ysize = rows;
+    name.swap(newName);
+    // As if every cell had gone through st and se.
+    lowestUsedX = 0;
+    lowestUsedY = 0;
+    highestUsedX = cols - 1;
+    highestUsedY = rows - 1;
+    lastErr.clear();
+    return true;
+}
+
+// The map is written to a temporary file next to the target, synced, and
+// renamed over the target, so that a failure at any point leaves the old
+// file as it was. An existing target keeps its permission bits (and, where
+// allowed, its owner); a new one gets 0666 less the umask.
+bool HxMap::saveMap(const char* filename) const {
+    const char* const openFailure = "Unable to open the map file!";
+    std::string target;
+    if (!filename || !*filename || !resolveTarget(filename, target)) {
+        fail(openFailure);
+        return false;
+    }
+    struct stat st;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    // Only a regular file is replaced: a directory, device or pipe in its
+    // place cannot take a map.
+    if ((exists && !S_ISREG(st.st_mode)) || (!exists && errno != ENOENT)) {
+        fail(openFailure);
+        return false;
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    // Rows go through one buffer, a band of rows at a time; the band is
+    // narrower for very wide maps, down to one row, so that the buffer stays
+    // near 1 MiB unless a single row is longer.
+    const std::size_t rowLen = 2 * static_cast<std::size_t>(xsize) + 1;
+    const std::size_t budget = std::size_t(1) << 20;
+    int bandRows = static_cast<int>(budget / rowLen);
+    if (bandRows < 1) bandRows = 1;
+    if (bandRows > kBand) bandRows = kBand;
+    std::vector<char> out;
+    try {
+        out.resize(rowLen * static_cast<std::size_t>(bandRows));
+    } catch (const std::bad_alloc&) {
+        fail(format("Error writing file %s : the map was not saved!\n", filename).c_str());
+        return false;
+    }
+
+    std::string tmp = dir + "." + base + ".XXXXXX";
+    const int fd = ::mkstemp(&tmp[0]);
+    if (fd < 0) {
+        fail(openFailure);
+        return false;
+    }
+
+    if (exists && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Not allowed to give the file away: it stays ours.
+    }
+    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+    bool ok = ::fchmod(fd, mode) == 0;
+
+    const std::string header = format("%d %d\n", ysize, xsize);
+    ok = ok && writeAll(fd, header.data(), header.size());
+
+    for (int y0 = 0; ok && y0 < ysize; y0 += bandRows) {
+        const int n = ysize - y0 < bandRows ? ysize - y0 : bandRows;
+        for (int x = 0; x < xsize; ++x) {
+            const char* tcol = &terr.get(x, y0);
+            const char* ecol = &elev.get(x, y0);
+            char* cell = out.data() + 2 * static_cast<std::size_t>(x);
+            for (int k = 0; k < n; ++k, cell += rowLen) {
+                cell[0] = fileTerrain(tcol[k]);
+                cell[1] = fileElevation(ecol[k]);
+            }
+        }
+        for (int k = 0; k < n; ++k) out[rowLen * static_cast<std::size_t>(k) + rowLen - 1] = '\n';
+        ok = writeAll(fd, out.data(), rowLen * static_cast<std::size_t>(n));
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        fail(format("Error writing file %s : the map was not saved!\n", filename).c_str());
+        return false;
+    }
+
+    // Make the rename itself durable; the data is already on disk, so a
+    // file system that cannot sync a directory is no failure.
+    const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    lastErr.clear();
+    return true;
+}
+
+void HxMap::statistics(std::ostream& out) const {
+    // Terrain codes 0..254 and elevations 0..9 have counters. Cells outside
+    // them (terrain negative as a signed char, elevation outside 0..9) get no
+    // column but count in the total, which is every cell of the grid.
+    constexpr int kTerrains = 255;
+    constexpr int kElevations = 10;
+    std::vector<long long> terrain(kTerrains, 0);
+    std::vector<long long> elevation(kElevations, 0);
+    std::vector<long long> both(static_cast<std::size_t>(kElevations) * kTerrains, 0);
+    const long long total = static_cast<long long>(xsize) * ysize;
+    for (int x = 0; x < xsize; ++x) {
+        for (int y = 0; y < ysize; ++y) {
+            const int e = elev.get(x, y);
+            const int t = static_cast<signed char>(terr.get(x, y));
+            if (e < 0 || e >= kElevations || t < 0 || t >= kTerrains) continue;
+            ++elevation[e];
+            ++terrain[t];
+            ++both[static_cast<std::size_t>(e) * kTerrains + t];
+        }
+    }
+    // A map without cells shows 0.00 everywhere instead of dividing by 0.
+    auto percent = [total](long long n) {
+        return total == 0 ? 0.0 : static_cast<double>(n) * 100.0 / static_cast<double>(total);
+    };
+    char buf[64];
+    // Returned lengths are used, not strlen: the NUL terrain prints a NUL.
+    auto put = [&out, &buf](int n) {
+        if (n > 0) out.write(buf, n < static_cast<int>(sizeof buf) ? n : static_cast<int>(sizeof buf) - 1);
+    };
+
+    out << "              Terrain\n";
+    out << "Elev ";
+    for (int t = 0; t < kTerrains; ++t)
+        if (terrain[t] != 0) put(std::snprintf(buf, sizeof buf, "  '%c' ", t));
+    out << " Total\n";
+    for (int i = 0; i < kElevations; ++i) {
+        put(std::snprintf(buf, sizeof buf, "  %2d ", i));
+        for (int t = 0; t < kTerrains; ++t)
+            if (terrain[t] != 0)
+                put(std::snprintf(buf, sizeof buf, "%5.2f ",
+                                  percent(both[static_cast<std::size_t>(i) * kTerrains + t])));
+        put(std::snprintf(buf, sizeof buf, " %.1f\n", percent(elevation[i])));
+    }
+    out << "Tot. ";
+    for (int t = 0; t < kTerrains; ++t)
+        if (terrain[t] != 0) put(std::snprintf(buf, sizeof buf, "%5.2f ", percent(terrain[t])));
+    out << "\n";
+}

@@ -1,0 +1,156 @@
+#include "hxmapview.h"
+
+#include <wx/dcclient.h>
+
+#include "hxrender.h"
+
+wxIMPLEMENT_DYNAMIC_CLASS(HxMapView, wxScrolledWindow);
+
+wxBEGIN_EVENT_TABLE(HxMapView, wxScrolledWindow)
+    EVT_SIZE(HxMapView::onSize)
+    EVT_PAINT(HxMapView::onPaint)
+    EVT_MOTION(HxMapView::onMouseMove)
+    EVT_LEFT_DOWN(HxMapView::onMouseLeftDown)
+wxEND_EVENT_TABLE()
+
+HxMapView::HxMapView() : HxMap(1, 1) {}
+
+HxMapView::HxMapView(int xs, int ys, wxWindow* parent, int i, const wxPoint& pos, const wxSize& size)
+    : HxMap(xs, ys), wxScrolledWindow(parent, i, pos, size, wxSUNKEN_BORDER, wxASCII_STR(wxPanelNameStr)) {
+    setZoom(8);
+}
+
+HxMapView::HxMapView(const char* filename, wxWindow* parent, int i, const wxPoint& pos,
+                     const wxSize& size)
+    : HxMap(filename), wxScrolledWindow(parent, i, pos, size, wxSUNKEN_BORDER, wxASCII_STR(wxPanelNameStr)) {
+    setZoom(8);
+}
+
+HxMapView::~HxMapView() = default;
+
+hexgeom::Point HxMapView::viewStart() const {
+    int vsx = 0, vsy = 0;
+    GetViewStart(&vsx, &vsy);
+    return {vsx, vsy};
+}
+
+void HxMapView::setZoom(int i) {
+    zoom = hexgeom::clampZoom(i);
+    resetScroll();
+}
+
+void HxMapView::resetScroll() {
+    const int p = hexgeom::pitch(zoom);
+    int ppuX = 0, ppuY = 0;
+    GetScrollPixelsPerUnit(&ppuX, &ppuY);
+    int cw = 0, ch = 0;
+    GetClientSize(&cw, &ch);
+    const hexgeom::Point old = viewStart();
+    const hexgeom::Point pos = hexgeom::clampedScrollPosition(zoom, old, cw, ch, xs(), ys());
+    SetScrollbars(p, p, xs(), ys(), pos.x, pos.y, false);
+    // The toolkit repaints by itself when the position changes, but not when
+    // only the pixels per unit do: a zoom change must show at once.
+    if (ppuX != p || ppuY != p) Refresh(true, nullptr);
+}
+
+void HxMapView::onSize(wxSizeEvent&) { resetScroll(); }
+
+void HxMapView::onPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    useExactPixels(dc);
+    draw(dc, GetUpdateRegion().GetBox());
+}
+
+wxRect HxMapView::clientRect() const {
+    int cw = 0, ch = 0;
+    GetClientSize(&cw, &ch);
+    return wxRect(0, 0, cw, ch);
+}
+
+void HxMapView::draw(wxDC& dc, const wxRect& area) {
+    const wxRect client = clientRect();
+    const wxRect visible = area.Intersect(client);
+    if (visible.IsEmpty()) return;
+    paintRange(dc,
+               hexgeom::cullRange(zoom, visible.x, visible.y, visible.width, visible.height, viewStart(),
+                                  client.width, client.height, xs(), ys()),
+               visible);
+}
+
+void HxMapView::paintRange(wxDC& dc, const hexgeom::CellRange& cells, const wxRect& area) {
+    const RenderJob job{*this, wts, zoom, viewStart(), cells};
+    const bool dots = hexgeom::isDotMap(zoom);
+    if (referenceDrawing)
+        dots ? drawDotCellsReference(dc, job) : drawHexCellsReference(dc, job);
+    else
+        dots ? drawDotCells(dc, job, area) : drawHexCells(dc, job, area);
+}
+
+void HxMapView::onMouseMove(wxMouseEvent&) {}
+void HxMapView::onMouseLeftDown(wxMouseEvent&) {}
+void HxMapView::onMouseRightDown(wxMouseEvent&) {}
+
+void HxMapView::resize(int x, int y, bool redraw) {
+    resizeGrid(x, y);
+    if (redraw) Refresh(true, nullptr);
+}
+
+bool HxMapView::loadMap(const char* file, bool redraw) {
+    if (!HxMap::loadMap(file)) return false;
+    setZoom(8);
+    if (redraw) Refresh(true, nullptr);
+    return true;
+}
+
+void HxMapView::updateHexPic(int x, int y, bool redraw) {
+    // Nothing changed outside the map, so nothing is repainted there.
+    if (valid(x, y)) {
+        if (batchDepth > 0 && !referenceDrawing) {
+            pendingCells.push_back({x, y});
+        } else {
+            wxClientDC dc(this);
+            useExactPixels(dc);
+            if (hexgeom::isDotMap(zoom))
+                paintDotMap(dc, x, y, x, y);
+            else
+                paintHexMap(dc, x, y, x, y);
+        }
+    }
+    if (redraw) Refresh(true, nullptr);
+}
+
+void HxMapView::beginRepaintBatch() { ++batchDepth; }
+
+void HxMapView::endRepaintBatch() {
+    if (batchDepth == 0 || --batchDepth > 0 || pendingCells.empty()) return;
+    wxClientDC dc(this);
+    useExactPixels(dc);
+    drawCellsInOrder(dc, *this, wts, zoom, viewStart(), pendingCells);
+    pendingCells.clear();
+}
+
+void HxMapView::st(int x, int y, int t) {
+    HxMap::st(x, y, static_cast<char>(t));
+    updateHexPic(x, y, false);
+}
+
+void HxMapView::se(int x, int y, int e) {
+    HxMap::se(x, y, static_cast<char>(e));
+    updateHexPic(x, y, false);
+}
+
+bool HxMapView::getHexFromImage(int x, int y, int& dx, int& dy) {
+    return hexgeom::cellFromPixel(zoom, x, y, viewStart(), xs(), ys(), dx, dy);
+}
+
+void HxMapView::paintHexMap(wxDC& dc, int x1, int y1, int x2, int y2) {
+    const wxRect client = clientRect();
+    paintRange(dc, hexgeom::hexPaintRange(zoom, x1, y1, x2, y2, viewStart(), client.width, client.height, xs(), ys()),
+               client);
+}
+
+void HxMapView::paintDotMap(wxDC& dc, int x1, int y1, int x2, int y2) {
+    const wxRect client = clientRect();
+    paintRange(dc, hexgeom::dotPaintRange(zoom, x1, y1, x2, y2, viewStart(), client.width, client.height, xs(), ys()),
+               client);
+}

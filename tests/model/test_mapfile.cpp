@@ -1,0 +1,506 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "hxmap.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kExample = "2 3\n.0#1=2\n~0~1^9\n";
+
+// A string literal that may hold NUL bytes.
+template <std::size_t N>
+std::string bytes(const char (&s)[N]) {
+    return std::string(s, N - 1);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(f.good()) << path;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Everything a load may change, to check that a failed load changed none of it.
+struct Snapshot {
+    int xs, ys;
+    std::string name;
+    int lx, ly, hx, hy;
+    std::string cells;
+
+    explicit Snapshot(const HxMap& m) : xs(m.xs()), ys(m.ys()), name(m.name) {
+        m.usedExtent(lx, ly, hx, hy);
+        for (int y = 0; y < ys; ++y)
+            for (int x = 0; x < xs; ++x) {
+                cells += m.t(x, y);
+                cells += m.e(x, y);
+            }
+    }
+    bool operator==(const Snapshot& o) const {
+        return xs == o.xs && ys == o.ys && name == o.name && lx == o.lx && ly == o.ly &&
+               hx == o.hx && hy == o.hy && cells == o.cells;
+    }
+};
+
+void PrintTo(const Snapshot& s, std::ostream* os) {
+    *os << s.xs << "x" << s.ys << " '" << s.name << "' extent " << s.lx << "," << s.ly << "-"
+        << s.hx << "," << s.hy;
+}
+
+// The example map of the format: 3 columns by 2 rows.
+void expectExampleCells(const HxMap& m) {
+    ASSERT_EQ(m.xs(), 3);
+    ASSERT_EQ(m.ys(), 2);
+    const char terrain[2][3] = {{' ', '#', '='}, {'~', '~', '^'}};
+    const int elevation[2][3] = {{0, 1, 2}, {0, 1, 9}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            EXPECT_EQ(m.t(x, y), terrain[y][x]) << x << "," << y;
+            EXPECT_EQ(m.e(x, y), elevation[y][x]) << x << "," << y;
+        }
+}
+
+// A map with every printable character that survives a round trip, and
+// elevations 0..9.
+void fillRandom(HxMap& m, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string alphabet;
+    for (char c = '!'; c <= '~'; ++c)
+        if (c != '\'' && c != '.' && c != '_') alphabet += c;
+    alphabet += ' ';
+    for (int y = 0; y < m.ys(); ++y)
+        for (int x = 0; x < m.xs(); ++x) {
+            m.st(x, y, alphabet[rng() % alphabet.size()]);
+            m.se(x, y, static_cast<char>(rng() % 10));
+        }
+}
+
+class MapFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarven-mapfile-XXXXXX";
+        ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
+    std::string path(const std::string& leaf) const { return dir + "/" + leaf; }
+
+    // Names in the folder, to see that no temporary file stays behind.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> r;
+        for (const auto& e : fs::directory_iterator(dir)) r.push_back(e.path().filename().string());
+        std::sort(r.begin(), r.end());
+        return r;
+    }
+
+    // Loads and returns what was printed.
+    std::string load(HxMap& m, const std::string& file, bool* ok = nullptr) {
+        testing::internal::CaptureStdout();
+        const bool r = m.loadMap(file.c_str());
+        std::string out = testing::internal::GetCapturedStdout();
+        if (ok) *ok = r;
+        return out;
+    }
+    std::string save(const HxMap& m, const std::string& file, bool* ok = nullptr) {
+        testing::internal::CaptureStdout();
+        const bool r = m.saveMap(file.c_str());
+        std::string out = testing::internal::GetCapturedStdout();
+        if (ok) *ok = r;
+        return out;
+    }
+
+    std::string dir;
+};
+
+TEST_F(MapFileTest, ExampleLoadsAndSavesTheSameBytes) {
+    writeFile(path("a.map"), kExample);
+    HxMap m(1, 1);
+    bool ok = false;
+    EXPECT_EQ(load(m, path("a.map"), &ok), "");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(m.lastError(), "");
+    EXPECT_EQ(m.name, path("a.map"));
+    expectExampleCells(m);
+    int lx, ly, hx, hy;
+    m.usedExtent(lx, ly, hx, hy);
+    EXPECT_EQ((std::vector<int>{lx, ly, hx, hy}), (std::vector<int>{0, 0, 2, 1}));
+
+    EXPECT_EQ(save(m, path("b.map"), &ok), "");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(readFile(path("b.map")), kExample);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.map", "b.map"}));
+}
+
+TEST_F(MapFileTest, ConstructorLoadsOrStaysOneByOne) {
+    writeFile(path("a.map"), kExample);
+    testing::internal::CaptureStdout();
+    HxMap good(path("a.map").c_str());
+    HxMap bad(path("missing.map").c_str());
+    const std::string out = testing::internal::GetCapturedStdout();
+    expectExampleCells(good);
+    EXPECT_EQ(good.name, path("a.map"));
+    EXPECT_EQ(out, "Error opening file " + path("missing.map") + "!\n");
+    EXPECT_EQ(bad.xs(), 1);
+    EXPECT_EQ(bad.ys(), 1);
+    EXPECT_EQ(bad.t(0, 0), '?');
+    EXPECT_EQ(bad.e(0, 0), 0);
+    EXPECT_TRUE(bad.name.empty());
+}
+
+TEST_F(MapFileTest, WhiteSpaceAndSpellingVariantsReadTheSame) {
+    const std::string variants[] = {
+        "2 3\r\n.0#1=2\r\n~0~1^9\r\n",
+        "2 3\n\n\n.0#1=2\n\n~0~1^9\n\n",
+        "2 3\n.0#1=2 ~0~1^9\n",
+        "2 3 .0#1=2 ~0~1^9",
+        "  \t2\n\n3\v\f.0#1=2\t~0~1^9",
+        "+2 +3\n_0#1=2\n~0~1^9\n",
+        "2 3\n.0#1=2xyz\n~0~1^9..\nthird row ignored\n",
+        bytes("2 3\n.0#1=2\0junk\n~0~1^9\n"),
+        "2 3\n.0#1=2\n~0~1^9\n\xff\xfe binary tail never read",
+    };
+    for (const std::string& v : variants) {
+        SCOPED_TRACE(testing::PrintToString(v));
+        writeFile(path("v.map"), v);
+        HxMap m(1, 1);
+        bool ok = false;
+        EXPECT_EQ(load(m, path("v.map"), &ok), "");
+        EXPECT_TRUE(ok);
+        expectExampleCells(m);
+        // Extra characters and a different spelling are gone on saving.
+        save(m, path("out.map"), &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(readFile(path("out.map")), kExample);
+    }
+}
+
+TEST_F(MapFileTest, ApostropheAndGraveAccentBothLoadAsGraveAccent) {
+    writeFile(path("a.map"), "1 4\n'0`1_2.3\n");
+    HxMap m(1, 1);
+    load(m, path("a.map"));
+    ASSERT_EQ(m.xs(), 4);
+    EXPECT_EQ(m.t(0, 0), '`');
+    EXPECT_EQ(m.t(1, 0), '`');
+    EXPECT_EQ(m.t(2, 0), ' ');
+    EXPECT_EQ(m.t(3, 0), ' ');
+    save(m, path("b.map"));
+    EXPECT_EQ(readFile(path("b.map")), "1 4\n`0`1.2.3\n");
+}
+
+TEST_F(MapFileTest, BadElevationCharactersWarnAndKeepTheirValue) {
+    writeFile(path("a.map"), "2 2\n?a#0\n?9~/\n");
+    HxMap m(1, 1);
+    bool ok = false;
+    const std::string out = load(m, path("a.map"), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(m.lastError(), "");
+    EXPECT_EQ(out,
+              "Invalid map elevation char at 0,0: a\n"
+              "Invalid map elevation char at 1,1: /\n");
+    EXPECT_EQ(m.e(0, 0), 49);
+    EXPECT_EQ(m.e(1, 1), -1);
+    EXPECT_EQ(m.e(0, 1), 9);
+    save(m, path("b.map"));
+    EXPECT_EQ(readFile(path("b.map")), "2 2\n?a#0\n?9~/\n");
+}
+
+TEST_F(MapFileTest, FailedLoadsPrintTheirMessageAndKeepTheMap) {
+    struct Case {
+        const char* label;
+        std::string content;   // empty label "missing": no file at all
+        std::string message;   // with %s for the file name
+    };
+    const Case cases[] = {
+        {"missing", "", "Error opening file %s!\n"},
+        {"zero rows", "0 3\n", "Error reading file %s : Invalid map size? (3 x 0)\n"},
+        {"negative columns", "2 -1\n.0\n", "Error reading file %s : Invalid map size? (-1 x 2)\n"},
+        {"empty file", "", "Error reading file %s : Invalid map size? (0 x 0)\n"},
+        {"no numbers", "abc\n", "Error reading file %s : Invalid map size? (0 x 0)\n"},
+        {"one number", "2\n", "Error reading file %s : Invalid map size? (0 x 2)\n"},
+        {"sign only", "2 -\n", "Error reading file %s : Invalid map size? (0 x 2)\n"},
+        {"rows too large", "99999999999 3\n", "Error reading file %s : Invalid map size? (3 x 2147483647)\n"},
+        {"columns too large", "1 2147483648\n",
+         "Error reading file %s : Invalid map size? (2147483647 x 1)\n"},
+        {"columns too small", "1 -99999999999\n",
+         "Error reading file %s : Invalid map size? (-2147483648 x 1)\n"},
+        {"header only", "2 3", "Error reading file %s : Too early EOF (0<->2)!\n"},
+        {"one row of two", "2 3\n.0#1=2\n", "Error reading file %s : Too early EOF (1<->2)!\n"},
+        {"second row short", "2 3\n.0#1=2\n~0~1^\n", "Error reading file %s : Too early EOF (1<->2)!\n"},
+        {"short row first", "2 3\n.0#1\n~0~1^9\n", "Error reading file %s : Too early EOF (0<->2)!\n"},
+        {"NUL inside a row", bytes("1 2\n?\0?0\n"), "Error reading file %s : Too early EOF (0<->1)!\n"},
+        {"largest int rows", "2147483647 1\n?0\n",
+         "Error reading file %s : Too early EOF (1<->2147483647)!\n"},
+        {"warning then short", "2 1\n?a\n",
+         "Invalid map elevation char at 0,0: a\nError reading file %s : Too early EOF (1<->2)!\n"},
+    };
+    writeFile(path("good.map"), kExample);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string file = path(std::string(c.label) == "missing" ? "nothing-here.map" : "bad.map");
+        if (std::string(c.label) != "missing") writeFile(file, c.content);
+
+        HxMap m(1, 1);
+        load(m, path("good.map"));
+        m.st(1, 1, '@');   // the extent now differs from a fresh load's
+        m.clearXY();
+        m.se(2, 0, 5);
+        const Snapshot before(m);
+
+        bool ok = true;
+        const std::string out = load(m, file, &ok);
+        std::string expected = c.message;
+        expected.replace(expected.find("%s"), 2, file);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(out, expected);
+        // lastError holds the failure itself, not the warnings before it.
+        expected.pop_back();
+        EXPECT_EQ(m.lastError(), expected.substr(expected.rfind('\n') + 1));
+        EXPECT_EQ(Snapshot(m), before);
+
+        // The next successful load clears the error.
+        load(m, path("good.map"), &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(m.lastError(), "");
+    }
+}
+
+TEST_F(MapFileTest, DirectoryCannotBeLoaded) {
+    HxMap m(2, 2);
+    bool ok = true;
+    EXPECT_EQ(load(m, dir, &ok), "Error opening file " + dir + "!\n");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(m.xs(), 2);
+}
+
+TEST_F(MapFileTest, HugeHeaderInASmallFileFailsFastWithoutAllocating) {
+    const std::string content = "100000 100000\n?0?0?0";
+    ASSERT_EQ(content.size(), 20u);
+    writeFile(path("huge.map"), content);
+    HxMap m(4, 4);
+    const auto start = std::chrono::steady_clock::now();
+    bool ok = true;
+    const std::string out = load(m, path("huge.map"), &ok);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(out, "Error reading file " + path("huge.map") + " : Too early EOF (0<->100000)!\n");
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 500);
+    EXPECT_EQ(m.xs(), 4);
+}
+
+TEST_F(MapFileTest, ZeroDimensionSavesAHeaderThatLoadingRejects) {
+    HxMap m(3, 0);
+    bool ok = false;
+    EXPECT_EQ(save(m, path("z.map"), &ok), "");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(readFile(path("z.map")), "0 3\n");
+    EXPECT_EQ(load(m, path("z.map"), &ok),
+              "Error reading file " + path("z.map") + " : Invalid map size? (3 x 0)\n");
+    EXPECT_FALSE(ok);
+
+    HxMap n(0, 2);
+    save(n, path("y.map"), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(readFile(path("y.map")), "2 0\n\n\n");
+}
+
+TEST_F(MapFileTest, WideAndTallMapsRoundTripByteForByte) {
+    // 20000 columns make the writer use bands narrower than its usual 64 rows.
+    const int sizes[][2] = {{3000, 3}, {2048, 2}, {1, 500}, {20000, 30}, {1, 1}};
+    for (const auto& s : sizes) {
+        SCOPED_TRACE(testing::Message() << s[0] << " x " << s[1]);
+        HxMap m(s[0], s[1]);
+        fillRandom(m, static_cast<unsigned>(s[0] * 31 + s[1]));
+        bool ok = false;
+        save(m, path("w.map"), &ok);
+        ASSERT_TRUE(ok);
+        const std::string written = readFile(path("w.map"));
+        EXPECT_EQ(written.size(), std::to_string(s[1]).size() + std::to_string(s[0]).size() + 2 +
+                                    static_cast<std::size_t>(s[1]) * (2 * s[0] + 1));
+
+        HxMap back(1, 1);
+        EXPECT_EQ(load(back, path("w.map"), &ok), "");
+        ASSERT_TRUE(ok);
+        ASSERT_EQ(back.xs(), s[0]);
+        ASSERT_EQ(back.ys(), s[1]);
+        for (int y = 0; y < s[1]; ++y)
+            for (int x = 0; x < s[0]; ++x) {
+                ASSERT_EQ(back.t(x, y), m.t(x, y)) << x << "," << y;
+                ASSERT_EQ(back.e(x, y), m.e(x, y)) << x << "," << y;
+            }
+        save(back, path("w2.map"), &ok);
+        EXPECT_EQ(readFile(path("w2.map")), written);
+    }
+}
+
+TEST_F(MapFileTest, CellsThatWouldBreakARowAreWrittenReadably) {
+    struct Case {
+        char terrain;
+        int elevation;
+        const char* written;
+    };
+    const Case cases[] = {
+        {'\0', 3, "?3"}, {'\t', 0, "?0"}, {'\n', 1, "?1"}, {'\r', 2, "?2"}, {'\v', 4, "?4"},
+        {'\f', 5, "?5"}, {' ', 0, ".0"}, {'#', -48, "#0"}, {'#', -16, "#0"}, {'#', -38, "#0"},
+        {'#', -39, "#0"}, {'#', -35, "#0"}, {'#', -36, "#0"}, {'#', -37, "#0"}, {'#', 49, "#a"},
+        {'#', -1, "#/"}, {static_cast<char>(0xe9), 7, "\xe9" "7"}, {'#', -80, "#\xe0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.terrain) << " " << c.elevation);
+        HxMap m(2, 1);
+        m.st(0, 0, c.terrain);
+        m.se(0, 0, static_cast<char>(c.elevation));
+        bool ok = false;
+        save(m, path("c.map"), &ok);
+        ASSERT_TRUE(ok);
+        const std::string expected = std::string("1 2\n") + c.written + "?0\n";
+        EXPECT_EQ(readFile(path("c.map")), expected);
+        HxMap back(1, 1);
+        load(back, path("c.map"), &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(back.xs(), 2);
+    }
+}
+
+TEST_F(MapFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
+    HxMap m(3, 2);
+    fillRandom(m, 7);
+    writeFile(path("old.map"), kExample);
+    fs::create_directory(path("sub"));
+
+    struct Case {
+        std::string target;
+        std::string message;
+    };
+    const Case cases[] = {
+        {path("sub"), "Unable to open the map file!"},
+        {path("sub") + "/", "Unable to open the map file!"},
+        {path("no-such-dir/x.map"), "Unable to open the map file!"},
+        {path("old.map/x.map"), "Unable to open the map file!"},
+        {"", "Unable to open the map file!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        bool ok = true;
+        EXPECT_EQ(save(m, c.target, &ok), c.message);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(m.lastError(), c.message);
+        EXPECT_TRUE(fs::is_directory(path("sub")));
+        EXPECT_TRUE(fs::is_empty(path("sub")));
+        EXPECT_EQ(readFile(path("old.map")), kExample);
+        EXPECT_EQ(entries(), (std::vector<std::string>{"old.map", "sub"}));
+    }
+    bool ok = false;
+    save(m, path("old.map"), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(m.lastError(), "");
+}
+
+TEST_F(MapFileTest, UnwritableFolderLeavesTheOldFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    writeFile(path("old.map"), kExample);
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    HxMap m(2, 2);
+    bool ok = true;
+    EXPECT_EQ(save(m, path("old.map"), &ok), "Unable to open the map file!");
+    EXPECT_FALSE(ok);
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(readFile(path("old.map")), kExample);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"old.map"}));
+}
+
+// A write that fails part-way, here at the file size limit, must not touch
+// the old file. Runs in a child process so that the limit does not stay.
+TEST_F(MapFileTest, WriteFailingPartWayLeavesTheOldFile) {
+    writeFile(path("old.map"), kExample);
+    const std::string target = path("old.map");
+    auto attempt = [&]() {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        HxMap m(200, 200);
+        testing::internal::CaptureStdout();
+        const bool ok = m.saveMap(target.c_str());
+        const std::string out = testing::internal::GetCapturedStdout();
+        const bool intact = readFile(target) == kExample;
+        const bool clean = entries() == std::vector<std::string>{"old.map"};
+        const bool said = out == "Error writing file " + target + " : the map was not saved!\n";
+        std::fprintf(stderr, "ok=%d intact=%d clean=%d said=%d\n", ok, intact, clean, said);
+        std::exit(!ok && intact && clean && said ? 0 : 2);
+    };
+    EXPECT_EXIT(attempt(), testing::ExitedWithCode(0), "ok=0 intact=1 clean=1 said=1");
+    EXPECT_EQ(readFile(target), kExample);
+}
+
+TEST_F(MapFileTest, SavingThroughASymlinkReplacesItsTarget) {
+    fs::create_directory(path("real"));
+    writeFile(path("real/a.map"), kExample);
+    fs::create_symlink("real/a.map", path("link.map"));
+    fs::create_symlink("link.map", path("link2.map"));
+    fs::create_symlink("real/new.map", path("dangling.map"));
+
+    HxMap m(1, 1);
+    m.st(0, 0, '#');
+    bool ok = false;
+    save(m, path("link2.map"), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(fs::is_symlink(path("link.map")));
+    EXPECT_TRUE(fs::is_symlink(path("link2.map")));
+    EXPECT_EQ(readFile(path("real/a.map")), "1 1\n#0\n");
+
+    save(m, path("dangling.map"), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(fs::is_symlink(path("dangling.map")));
+    EXPECT_EQ(readFile(path("real/new.map")), "1 1\n#0\n");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"dangling.map", "link.map", "link2.map", "real"}));
+
+    fs::create_symlink("loop2.map", path("loop1.map"));
+    fs::create_symlink("loop1.map", path("loop2.map"));
+    EXPECT_EQ(save(m, path("loop1.map"), &ok), "Unable to open the map file!");
+    EXPECT_FALSE(ok);
+}
+
+TEST_F(MapFileTest, SavingKeepsPermissionsOrUsesTheUmask) {
+    writeFile(path("old.map"), kExample);
+    chmod(path("old.map").c_str(), 0640);
+    HxMap m(2, 2);
+    bool ok = false;
+    save(m, path("old.map"), &ok);
+    ASSERT_TRUE(ok);
+    struct stat st;
+    ASSERT_EQ(stat(path("old.map").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    const mode_t old = umask(027);
+    save(m, path("new.map"), &ok);
+    umask(old);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(stat(path("new.map").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+}  // namespace
