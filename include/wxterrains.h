@@ -28,8 +28,8 @@ public:
         return &temp[static_cast<unsigned char>(c)][elev];
     }
 
-    // The same colour as a packed opaque pixel, bytes R, G, B, 255 in memory
-    // order, for drawing in memory.
+    // The same colour as an opaque 32-bit pixel, 0xFFRRGGBB, for drawing in
+    // memory.
     std::uint32_t packed(char c, int elev) const {
         if (elev == kAnyElevation) elev = 0;
         if (elev < 0 || elev >= kElevations) return pixels[0][0];

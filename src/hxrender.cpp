@@ -12,7 +12,9 @@
 #include <wx/dcmemory.h>
 #include <wx/graphics.h>
 #include <wx/pen.h>
-#include <wx/rawbmp.h>
+#include <wx/image.h>
+
+#include <cairo.h>
 
 #include "hxmap.h"
 #include "wxterrains.h"
@@ -75,14 +77,16 @@ void drawDotCellsReference(wxDC& dc, const RenderJob& job) {
 
 namespace {
 
-// Packed RGBA as the alpha bitmaps lay it out: bytes R, G, B, A.
+// A pixel as cairo's ARGB32 format holds it: 0xAARRGGBB in a native 32-bit
+// word, colour premultiplied by alpha. Only alpha 0 (leave what is there)
+// and 255 (opaque) occur, so premultiplying changes nothing.
 using Rgba = std::uint32_t;
 constexpr Rgba kOpaque = 0xff000000u;
 constexpr Rgba kBlack = kOpaque;
 
 Rgba pack(const wxColour& c) {
-    return kOpaque | static_cast<Rgba>(c.Red()) | static_cast<Rgba>(c.Green()) << 8 |
-           static_cast<Rgba>(c.Blue()) << 16;
+    return kOpaque | static_cast<Rgba>(c.Red()) << 16 | static_cast<Rgba>(c.Green()) << 8 |
+           static_cast<Rgba>(c.Blue());
 }
 
 // A horizontal run of pixels of one kind, relative to a hexagon's origin.
@@ -182,10 +186,9 @@ struct LabelStamp {
     std::vector<Span> spans;
 };
 
-const LabelStamp& labelStamp(wxDC& target, int value) {
+const LabelStamp& labelStamp(wxDC& target, const wxString& key, int value) {
     static std::map<std::pair<wxString, int>, LabelStamp> cache;
     const wxFont font = target.GetFont();
-    const wxString key = font.IsOk() ? font.GetNativeFontInfoDesc() : wxString();
     auto found = cache.find({key, value});
     if (found != cache.end()) return found->second;
 
@@ -222,7 +225,14 @@ const LabelStamp& labelStamp(wxDC& target, int value) {
 // what the device context shows".
 class Canvas {
 public:
-    Canvas(const wxRect& area) : area_(area), pixels_(static_cast<std::size_t>(area.width) * area.height, 0) {}
+    // A canvas that will be covered completely need not start transparent.
+    explicit Canvas(const wxRect& area, bool clear = true)
+        : area_(area), size_(static_cast<std::size_t>(area.width) * area.height), pixels_(new Rgba[size_]) {
+        if (clear) std::fill(pixels_.get(), pixels_.get() + size_, 0u);
+    }
+
+    // The pixels of client row y, which must lie inside the canvas.
+    Rgba* row(int y) { return &pixels_[static_cast<std::size_t>(y - area_.y) * area_.width]; }
 
     // Fills the part of a span (relative to origin ox, oy) inside the canvas.
     void span(int ox, int oy, const Span& s, Rgba colour) {
@@ -245,68 +255,87 @@ public:
         }
     }
 
-    // Puts the canvas on the device context in one bitmap.
-    void drawOn(wxDC& dc, bool opaque) const {
+    // Puts the canvas on the device context in one image. On a cairo-backed
+    // context the pixels go to cairo as they are; elsewhere through a bitmap.
+    void drawOn(wxDC& dc, bool opaque) {
         if (area_.width <= 0 || area_.height <= 0) return;
-        wxBitmap bitmap;
-        if (opaque) {
-            bitmap.Create(area_.width, area_.height, 24);
-            wxNativePixelData data(bitmap);
-            if (!data) return;
-            wxNativePixelData::Iterator it(data);
-            unsigned char* base = &it.Red();
-            for (int y = 0; y < area_.height; ++y) {
-                unsigned char* out = base + static_cast<std::ptrdiff_t>(y) * data.GetRowStride();
-                const Rgba* in = &pixels_[static_cast<std::size_t>(y) * area_.width];
-                for (int x = 0; x < area_.width; ++x, out += 3) {
-                    out[0] = static_cast<unsigned char>(in[x]);
-                    out[1] = static_cast<unsigned char>(in[x] >> 8);
-                    out[2] = static_cast<unsigned char>(in[x] >> 16);
-                }
-            }
-        } else {
-            bitmap.Create(area_.width, area_.height, 32);
-            wxAlphaPixelData data(bitmap);
-            if (!data) return;
-            wxAlphaPixelData::Iterator it(data);
-            unsigned char* base = &it.Red();
-            for (int y = 0; y < area_.height; ++y) {
-                unsigned char* out = base + static_cast<std::ptrdiff_t>(y) * data.GetRowStride();
-                const Rgba* in = &pixels_[static_cast<std::size_t>(y) * area_.width];
-                for (int x = 0; x < area_.width; ++x, out += 4) {
-                    out[0] = static_cast<unsigned char>(in[x]);
-                    out[1] = static_cast<unsigned char>(in[x] >> 8);
-                    out[2] = static_cast<unsigned char>(in[x] >> 16);
-                    out[3] = static_cast<unsigned char>(in[x] >> 24);
-                }
-            }
+        wxGraphicsContext* gc = dc.GetGraphicsContext();
+        wxGraphicsRenderer* cairoRenderer = wxGraphicsRenderer::GetCairoRenderer();
+        if (gc && cairoRenderer && gc->GetRenderer() == cairoRenderer) {
+            auto* cr = static_cast<cairo_t*>(gc->GetNativeContext());
+            cairo_surface_t* surface = cairo_image_surface_create_for_data(
+                reinterpret_cast<unsigned char*>(pixels_.get()), opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
+                area_.width, area_.height, area_.width * 4);
+            cairo_save(cr);
+            cairo_set_source_surface(cr, surface, area_.x, area_.y);
+            cairo_rectangle(cr, area_.x, area_.y, area_.width, area_.height);
+            cairo_fill(cr);
+            cairo_restore(cr);
+            cairo_surface_flush(cairo_get_target(cr));
+            cairo_surface_destroy(surface);
+            return;
         }
-        dc.DrawBitmap(bitmap, area_.x, area_.y, false);
+        wxImage image(area_.width, area_.height, false);
+        if (!opaque) image.InitAlpha();
+        unsigned char* rgb = image.GetData();
+        unsigned char* alpha = image.GetAlpha();
+        for (std::size_t i = 0; i < size_; ++i) {
+            rgb[3 * i] = static_cast<unsigned char>(pixels_[i] >> 16);
+            rgb[3 * i + 1] = static_cast<unsigned char>(pixels_[i] >> 8);
+            rgb[3 * i + 2] = static_cast<unsigned char>(pixels_[i]);
+            if (alpha) alpha[i] = static_cast<unsigned char>(pixels_[i] >> 24);
+        }
+        dc.DrawBitmap(wxBitmap(image), area_.x, area_.y, false);
     }
 
 private:
     wxRect area_;
-    std::vector<Rgba> pixels_;
+    std::size_t size_;
+    std::unique_ptr<Rgba[]> pixels_;
 };
 
-// Stamps one hexagon and its label. clipLeft..clipRight - 1 are the columns
-// of the device context's clipping box, whose edges the reference
-// rasterizer cuts hexagons at.
-void stampHex(Canvas& canvas, wxDC& dc, int zoom, const hexgeom::HexShape& shape, bool labels, int clipLeft,
-              int clipRight, hexgeom::Point o, Rgba colour, int el) {
-    const bool cutLeft = o.x < clipLeft && o.x + shape.hxs >= clipLeft;
-    const bool cutRight = o.x < clipRight && o.x + shape.hxs >= clipRight;
-    const HexStamp& hex = cutLeft || cutRight ? clippedHexStamp(zoom, cutLeft ? clipLeft - o.x : 0,
-                                                                cutRight ? clipRight - o.x : shape.hxs + 1)
-                                              : hexStamp(zoom);
-    for (const Span& s : hex.spans) canvas.span(o.x, o.y, s, s.outline ? kBlack : colour);
-    if (labels && el > 0) {
-        const LabelStamp& label = labelStamp(dc, el);
-        const int tx = o.x + (shape.hxs - label.w) / 2, ty = o.y + (shape.hys - label.h) / 2;
-        const Rgba ink = pack(dc.GetTextForeground());
-        for (const Span& s : label.spans) canvas.span(tx, ty, s, ink);
+// Stamps hexagons and their labels into a canvas as the reference drawing
+// on `dc` would draw them, one after another. clipLeft..clipRight - 1 are
+// the columns of the device context's clipping box, whose edges the
+// reference rasterizer cuts hexagons at.
+class HexPainter {
+public:
+    HexPainter(wxDC& dc, int zoom, int clipLeft, int clipRight)
+        : dc_(dc), zoom_(zoom), shape_(hexgeom::hexShape(zoom)), labels_(hexgeom::hasLabels(zoom)),
+          clipLeft_(clipLeft), clipRight_(clipRight), whole_(hexStamp(zoom)), ink_(pack(dc.GetTextForeground())) {
+        if (labels_) {
+            const wxFont font = dc.GetFont();
+            fontKey_ = font.IsOk() ? font.GetNativeFontInfoDesc() : wxString();
+        }
     }
-}
+
+    void paint(Canvas& canvas, hexgeom::Point o, Rgba colour, int el) {
+        const bool cutLeft = o.x < clipLeft_ && o.x + shape_.hxs >= clipLeft_;
+        const bool cutRight = o.x < clipRight_ && o.x + shape_.hxs >= clipRight_;
+        const HexStamp& hex = cutLeft || cutRight
+                                  ? clippedHexStamp(zoom_, cutLeft ? clipLeft_ - o.x : 0,
+                                                    cutRight ? clipRight_ - o.x : shape_.hxs + 1)
+                                  : whole_;
+        for (const Span& s : hex.spans) canvas.span(o.x, o.y, s, s.outline ? kBlack : colour);
+        if (labels_ && el > 0) {
+            const LabelStamp*& label = labelCache_[el];
+            if (!label) label = &labelStamp(dc_, fontKey_, el);
+            const int tx = o.x + (shape_.hxs - label->w) / 2, ty = o.y + (shape_.hys - label->h) / 2;
+            for (const Span& s : label->spans) canvas.span(tx, ty, s, ink_);
+        }
+    }
+
+private:
+    wxDC& dc_;
+    int zoom_;
+    hexgeom::HexShape shape_;
+    bool labels_;
+    int clipLeft_, clipRight_;
+    const HexStamp& whole_;
+    Rgba ink_;
+    wxString fontKey_;
+    std::array<const LabelStamp*, 128> labelCache_{};   // elevations 1..127
+};
 
 wxRect hexBounds(int zoom, const hexgeom::CellRange& r, hexgeom::Point vs) {
     const hexgeom::HexShape shape = hexgeom::hexShape(zoom);
@@ -323,15 +352,14 @@ void drawHexCells(wxDC& dc, const RenderJob& job, const wxRect& area) {
     if (r.empty()) return;
     const wxRect box = hexBounds(job.zoom, r, job.viewStart).Intersect(area);
     if (box.IsEmpty()) return;
-    const hexgeom::HexShape shape = hexgeom::hexShape(job.zoom);
     const wxTerrainSet& colours = job.colours;
-    const bool labels = hexgeom::hasLabels(job.zoom);
+    HexPainter painter(dc, job.zoom, area.x, area.GetRight() + 1);
     Canvas canvas(box);
     for (int i = r.y1; i <= r.y2; ++i)
         for (int j = r.x1; j <= r.x2; ++j) {
             const int el = job.map.e(j, i);
-            stampHex(canvas, dc, job.zoom, shape, labels, area.x, area.GetRight() + 1, hexgeom::hexOrigin(job.zoom, j, i, job.viewStart),
-                     colours.packed(job.map.t(j, i), el), el);
+            painter.paint(canvas, hexgeom::hexOrigin(job.zoom, j, i, job.viewStart), colours.packed(job.map.t(j, i), el),
+                          el);
         }
     canvas.drawOn(dc, false);
 }
@@ -343,13 +371,22 @@ void drawDotCells(wxDC& dc, const RenderJob& job, const wxRect& area) {
     const hexgeom::Point a = hexgeom::dotOrigin(job.zoom, r.x1, r.y1, job.viewStart);
     const wxRect box = wxRect(a.x, a.y, (r.x2 - r.x1 + 1) * p, (r.y2 - r.y1 + 1) * p).Intersect(area);
     if (box.IsEmpty()) return;
-    const wxTerrainSet& colours = job.colours;
-    Canvas canvas(box);
-    for (int i = r.y1; i <= r.y2; ++i)
-        for (int j = r.x1; j <= r.x2; ++j) {
-            const hexgeom::Point o = hexgeom::dotOrigin(job.zoom, j, i, job.viewStart);
-            canvas.rect(o.x, o.y, p, p, colours.packed(job.map.t(j, i), job.map.e(j, i)));
+    Canvas canvas(box, false);
+    // Cells first and last (partly) inside the box; a row of pixels is made
+    // once per row of cells and copied to the cell's other pixel rows.
+    const int j1 = r.x1 + (box.x - a.x) / p, j2 = r.x1 + (box.GetRight() - a.x) / p;
+    const int i1 = r.y1 + (box.y - a.y) / p, i2 = r.y1 + (box.GetBottom() - a.y) / p;
+    for (int i = i1; i <= i2; ++i) {
+        const int top = std::max(hexgeom::dotOrigin(job.zoom, j1, i, job.viewStart).y, box.y);
+        const int bottom = std::min(hexgeom::dotOrigin(job.zoom, j1, i, job.viewStart).y + p, box.y + box.height);
+        Rgba* row = canvas.row(top);
+        for (int j = j1; j <= j2; ++j) {
+            const int left = hexgeom::dotOrigin(job.zoom, j, i, job.viewStart).x;
+            const int x0 = std::max(left, box.x) - box.x, x1 = std::min(left + p, box.x + box.width) - box.x;
+            std::fill(row + x0, row + x1, job.colours.packed(job.map.t(j, i), job.map.e(j, i)));
         }
+        for (int y = top + 1; y < bottom; ++y) std::copy(row, row + box.width, canvas.row(y));
+    }
     canvas.drawOn(dc, true);
 }
 
@@ -374,12 +411,11 @@ void drawCellsInOrder(wxDC& dc, const HxMap& map, const wxTerrainSet& colours, i
             canvas.rect(o.x, o.y, p, p, colours.packed(map.t(c.x, c.y), map.e(c.x, c.y)));
         }
     } else {
-        const hexgeom::HexShape shape = hexgeom::hexShape(zoom);
-        const bool labels = hexgeom::hasLabels(zoom);
+        HexPainter painter(dc, zoom, 0, dc.GetSize().GetWidth());
         for (const hexgeom::Point& c : cells) {
             const int el = map.e(c.x, c.y);
-            stampHex(canvas, dc, zoom, shape, labels, 0, dc.GetSize().GetWidth(), hexgeom::hexOrigin(zoom, c.x, c.y, viewStart),
-                     colours.packed(map.t(c.x, c.y), el), el);
+            painter.paint(canvas, hexgeom::hexOrigin(zoom, c.x, c.y, viewStart), colours.packed(map.t(c.x, c.y), el),
+                          el);
         }
     }
     canvas.drawOn(dc, false);

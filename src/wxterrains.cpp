@@ -14,8 +14,8 @@ wxTerrainSet::wxTerrainSet() {
             temp[j][i] = wxColour(static_cast<unsigned char>(r & 0xff),
                                   static_cast<unsigned char>(g & 0xff),
                                   static_cast<unsigned char>(b & 0xff));
-            pixels[j][i] = 0xff000000u | static_cast<std::uint32_t>(r & 0xff) |
-                           static_cast<std::uint32_t>(g & 0xff) << 8 | static_cast<std::uint32_t>(b & 0xff) << 16;
+            pixels[j][i] = 0xff000000u | static_cast<std::uint32_t>(r & 0xff) << 16 |
+                           static_cast<std::uint32_t>(g & 0xff) << 8 | static_cast<std::uint32_t>(b & 0xff);
         }
     }
     UniqTerrain(-1);
