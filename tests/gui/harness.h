@@ -83,6 +83,12 @@ protected:
     int m_id;
 };
 
+class wxToolBar;
+// Screen position of the centre of the toolbar item at `index` (separators
+// count). The toolkit cannot tell tool positions on this platform, so the
+// native toolbar is asked.
+wxPoint toolCentre(wxToolBar* tb, int index);
+
 // Lets the toolkit process pending events, paints and idle handlers.
 void pump(int rounds = 5);
 

@@ -7,7 +7,10 @@
 
 #include <unistd.h>
 
+#include <gtk/gtk.h>
+
 #include <wx/dcclient.h>
+#include <wx/toolbar.h>
 #include <wx/dcmemory.h>
 #include <wx/filename.h>
 
@@ -66,6 +69,22 @@ wxImage grabClient(wxWindow* window) {
     mem.Blit(0, 0, w, h, &client, 0, 0);
     mem.SelectObject(wxNullBitmap);
     return bitmap.ConvertToImage();
+}
+
+wxPoint toolCentre(wxToolBar* tb, int index) {
+    GtkWidget* widget = static_cast<GtkWidget*>(tb->GetHandle());
+    GtkToolbar* bar = GTK_IS_TOOLBAR(widget) ? GTK_TOOLBAR(widget) : nullptr;
+    if (!bar && GTK_IS_BIN(widget)) bar = GTK_TOOLBAR(gtk_bin_get_child(GTK_BIN(widget)));
+    if (!bar) return wxDefaultPosition;
+    GtkToolItem* item = gtk_toolbar_get_nth_item(bar, index);
+    if (!item) return wxDefaultPosition;
+    GtkAllocation a;
+    gtk_widget_get_allocation(GTK_WIDGET(item), &a);
+    GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(item));
+    int x = 0, y = 0, ox = 0, oy = 0;
+    gtk_widget_translate_coordinates(GTK_WIDGET(item), top, a.width / 2, a.height / 2, &x, &y);
+    gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+    return wxPoint(ox + x, oy + y);
 }
 
 wxColour pixel(const wxImage& image, int x, int y) {

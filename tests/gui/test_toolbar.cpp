@@ -1,6 +1,4 @@
 // The drawing toolbar under real clicks.
-#include <gtk/gtk.h>
-
 #include <wx/uiaction.h>
 
 #include "harness.h"
@@ -8,26 +6,6 @@
 #include "tarven.h"
 
 namespace {
-
-// Screen position of the centre of the toolbar item at `index` (elevation
-// tools 0..9, the separator at 10, terrain tools from 11). The toolkit
-// cannot tell tool positions on this platform, so ask the native toolbar.
-wxPoint toolCentre(HxToolBar* tb, int index) {
-    GtkWidget* widget = static_cast<GtkWidget*>(tb->GetHandle());
-    GtkToolbar* bar = GTK_IS_TOOLBAR(widget) ? GTK_TOOLBAR(widget) : nullptr;
-    if (!bar && GTK_IS_BIN(widget)) bar = GTK_TOOLBAR(gtk_bin_get_child(GTK_BIN(widget)));
-    if (!bar) return wxDefaultPosition;
-    GtkToolItem* item = gtk_toolbar_get_nth_item(bar, index);
-    if (!item) return wxDefaultPosition;
-    GtkAllocation a;
-    gtk_widget_get_allocation(GTK_WIDGET(item), &a);
-    int x = 0, y = 0;
-    gtk_widget_translate_coordinates(GTK_WIDGET(item), gtk_widget_get_toplevel(GTK_WIDGET(item)), a.width / 2,
-                                     a.height / 2, &x, &y);
-    int ox = 0, oy = 0;
-    gdk_window_get_origin(gtk_widget_get_window(gtk_widget_get_toplevel(GTK_WIDGET(item))), &ox, &oy);
-    return wxPoint(ox + x, oy + y);
-}
 
 int itemIndex(int toolId) {
     return toolId <= HxToolBar::kLastElevationTool ? toolId - HxToolBar::kFirstElevationTool
