@@ -6,28 +6,12 @@
 #include <wx/uiaction.h>
 
 #include "harness.h"
+#include "mapwindow.h"
 #include "tarven.h"
 
 namespace {
 
-struct Window {
-    TarvenFrame* frame = new TarvenFrame;
-    Window() {
-        frame->Show();
-        waitFor([&] { return frame->hxmv->GetClientSize().GetWidth() > 50; });
-        pump(5);
-    }
-    ~Window() {
-        if (wxTopLevelWindows.Find(frame)) frame->Destroy();
-        pump(3);
-    }
-    void command(int id) {
-        wxCommandEvent event(wxEVT_MENU, id);
-        event.SetEventObject(frame);
-        frame->ProcessWindowEvent(event);
-        pump(2);
-    }
-};
+using Window = MapWindow;
 
 int frameCount() {
     int n = 0;

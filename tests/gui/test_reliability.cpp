@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "mapwindow.h"
 #include "tarven.h"
 
 namespace fs = std::filesystem;
@@ -21,24 +22,7 @@ namespace {
 
 const std::string kOld = "2 3\n.0#1=2\n~0~1^9\n";
 
-struct Window {
-    TarvenFrame* frame = new TarvenFrame;
-    Window() {
-        frame->Show();
-        waitFor([&] { return frame->hxmv->GetClientSize().GetWidth() > 50; });
-        pump(3);
-    }
-    ~Window() {
-        if (wxTopLevelWindows.Find(frame)) frame->Destroy();
-        pump(3);
-    }
-    void command(int id) {
-        wxCommandEvent event(wxEVT_MENU, id);
-        event.SetEventObject(frame);
-        frame->ProcessWindowEvent(event);
-        pump(2);
-    }
-};
+using Window = MapWindow;
 
 // The cells, size and zoom of a window's view, with its title.
 std::string state(const Window& w) {
