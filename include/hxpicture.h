@@ -1,0 +1,109 @@
+// The map's two pictures (outlined hexagons, dot squares) drawn into a block
+// of pixels that the caller owns. Plain C++ and cairo: no toolkit, no
+// display. The window and the command-line renderer both draw through it, so
+// there is one picture and one code path.
+//
+// Coordinates are the view's client pixels, as in hexgeometry.h: a picture
+// of cells seen from scroll position viewStart at a zoom.
+#ifndef TARVEN_HXPICTURE_H
+#define TARVEN_HXPICTURE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "hexgeometry.h"
+
+class HxMap;
+class HxTerrainSet;
+
+namespace hxpic {
+
+// 0xAARRGGBB in a native 32-bit word: cairo's ARGB32 layout. Cells only ever
+// write opaque pixels; what they do not cover is left as it was.
+using Pixel = std::uint32_t;
+constexpr Pixel kOpaque = 0xff000000u;
+constexpr Pixel kBlack = kOpaque;
+
+// The colour of every terrain code (0..255) at elevations 0..10 as opaque
+// pixels. An elevation outside 0..10 gives code 0 at elevation 0 (black);
+// kAnyElevation (-666) gives elevation 0.
+class Colours {
+public:
+    explicit Colours(const HxTerrainSet& terrains);
+    Pixel at(char terrain, int elevation) const;
+
+private:
+    Pixel table[256][11];
+};
+
+// A block of pixels owned by the caller: width x height pixels, stride
+// pixels from one row to the next. pixels[0] is client pixel `origin`.
+struct Target {
+    Pixel* pixels;
+    int width, height;
+    std::ptrdiff_t stride;
+    hexgeom::Point origin;
+};
+
+// A horizontal run of pixels x0..x1 (inclusive) on row y, relative to some
+// origin.
+struct Span {
+    int y, x0, x1;
+};
+
+// An elevation label as a font draws it: its text extent w x h (what the
+// centring rule uses) and its inked pixels, relative to the point where the
+// text's top-left corner goes.
+struct Label {
+    int w = 0, h = 0;
+    std::vector<Span> ink;
+};
+
+// Where labels come from: the window asks the toolkit's default font, the
+// command-line renderer a font of its own. Must give the same Label for the
+// same value every time.
+class LabelFont {
+public:
+    virtual ~LabelFont() = default;
+    virtual const Label& label(int value) = 0;   // value 1..127
+    virtual Pixel ink() const = 0;               // the text colour
+};
+
+// What to draw. `cells` must already be clamped to the map. `labels` may be
+// null below zoom 16 (no labels are drawn there) and must be set above it.
+struct Picture {
+    const HxMap& map;
+    const Colours& colours;
+    int zoom;
+    hexgeom::Point viewStart;
+    hexgeom::CellRange cells;
+    LabelFont* labels;
+};
+
+// The paint's clip box, in client pixels: the columns clipLeft..clipRight-1
+// (and rows clipTop..clipBottom-1). A hexagon cut by the left or right edge
+// of the clip box is rasterized as the reference drawing cuts it. A window
+// paint passes its update box, a file picture its whole extent.
+struct Clip {
+    int left, top, right, bottom;
+};
+
+// Draws the picture's cells, row after row, into the part of `target` that
+// lies inside `clip`: exactly the pixels the cell-by-cell reference drawing
+// gives for that clip box. Pixels no cell covers are left as they were.
+void draw(const Picture& picture, const Clip& clip, Target& target);
+
+// Draws the listed cells one after another, each over what is there: what
+// single-cell repaints in that order give. picture.cells is not used.
+void drawCells(const Picture& picture, const std::vector<hexgeom::Point>& cells, const Clip& clip,
+               Target& target);
+
+// Every pixel that drawing `cells` can touch at this zoom and scroll
+// position. A window's repaint box for those cells, and a file picture's
+// size (cells seen with viewStart = (cells.x1, cells.y1)) come from here.
+hexgeom::PixelRect pictureBox(int zoom, const hexgeom::CellRange& cells, hexgeom::Point viewStart);
+
+}  // namespace hxpic
+
+#endif
