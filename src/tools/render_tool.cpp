@@ -243,8 +243,10 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     }
     struct stat st;
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-        error = "cannot write " + quoted(path) + ": it is a folder";
+    // Only a regular file is replaced: renaming over a device such as
+    // /dev/null, or a pipe, would put a file in its place.
+    if (exists && !S_ISREG(st.st_mode)) {
+        error = "cannot write " + quoted(path) + (S_ISDIR(st.st_mode) ? ": it is a folder" : ": it is not a regular file");
         return false;
     }
     const std::size_t slash = target.rfind('/');
@@ -257,7 +259,7 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     }
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    const mode_t mode = exists && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : (0666 & ~mask);
+    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~mask);
     std::FILE* file = ::fdopen(fd, "wb");
     if (!file) {
         ::close(fd);
