@@ -68,9 +68,7 @@ struct TerrainTable {
 };
 constexpr TerrainTable kRead2Real;
 
-// Rows are moved between the row-wise file and the column-wise grid in
-// bands of this many rows, so that both sides are walked in cache-friendly
-// runs.
+// A save writes at most this many rows per write call.
 constexpr int kBand = 64;
 
 std::string format(const char* fmt, ...) {
@@ -319,22 +317,14 @@ bool HxMap::readMap(const char* filename) {
     Array2d<char> newElev(cols, rows);
     Array2d<char> newTerr(cols, rows);
     p = body;
-    const char* band[kBand];
-    for (int i0 = 0; i0 < rows; i0 += kBand) {
-        const int n = rows - i0 < kBand ? rows - i0 : kBand;
-        for (int k = 0; k < n; ++k) {
-            band[k] = p;
-            p = skipSpace(restOfWord(p + rowChars, end), end);
-        }
+    for (int i = 0; i < rows; ++i) {
+        char* trow = newTerr.row(i);
+        char* erow = newElev.row(i);
         for (int j = 0; j < cols; ++j) {
-            char* tcol = &newTerr.get(j, i0);
-            char* ecol = &newElev.get(j, i0);
-            const std::size_t at = 2 * static_cast<std::size_t>(j);
-            for (int k = 0; k < n; ++k) {
-                tcol[k] = kRead2Real(band[k][at]);
-                ecol[k] = elevationOf(band[k][at + 1]);
-            }
+            trow[j] = kRead2Real(p[2 * static_cast<std::size_t>(j)]);
+            erow[j] = elevationOf(p[2 * static_cast<std::size_t>(j) + 1]);
         }
+        p = skipSpace(restOfWord(p + rowChars, end), end);
     }
 
     std::string newName(filename);
@@ -410,13 +400,13 @@ bool HxMap::saveMap(const char* filename) const {
 
     for (int y0 = 0; ok && y0 < ysize; y0 += bandRows) {
         const int n = ysize - y0 < bandRows ? ysize - y0 : bandRows;
-        for (int x = 0; x < xsize; ++x) {
-            const char* tcol = &terr.get(x, y0);
-            const char* ecol = &elev.get(x, y0);
-            char* cell = out.data() + 2 * static_cast<std::size_t>(x);
-            for (int k = 0; k < n; ++k, cell += rowLen) {
-                cell[0] = fileTerrain(tcol[k]);
-                cell[1] = fileElevation(ecol[k]);
+        for (int k = 0; k < n; ++k) {
+            const char* trow = terr.row(y0 + k);
+            const char* erow = elev.row(y0 + k);
+            char* cell = out.data() + rowLen * static_cast<std::size_t>(k);
+            for (int x = 0; x < xsize; ++x, cell += 2) {
+                cell[0] = fileTerrain(trow[x]);
+                cell[1] = fileElevation(erow[x]);
             }
         }
         for (int k = 0; k < n; ++k) out[rowLen * static_cast<std::size_t>(k) + rowLen - 1] = '\n';
@@ -452,9 +442,9 @@ void HxMap::statistics(std::ostream& out) const {
     std::vector<long long> elevation(kElevations, 0);
     std::vector<long long> both(static_cast<std::size_t>(kElevations) * kTerrains, 0);
     const long long total = static_cast<long long>(xsize) * ysize;
-    for (int x = 0; x < xsize; ++x) {
-        for (int y = 0; y < ysize; ++y) {
-            const int e = elev.get(x, y);
+    for (int y = 0; y < ysize; ++y) {
+        for (int x = 0; x < xsize; ++x) {
+            const int e = static_cast<signed char>(elev.get(x, y));
             const int t = static_cast<signed char>(terr.get(x, y));
             if (e < 0 || e >= kElevations || t < 0 || t >= kTerrains) continue;
             ++elevation[e];

@@ -1,14 +1,19 @@
-// The in-memory drawing must give exactly the pixels of the cell-by-cell
-// drawing, at every zoom, scroll position and for single-cell repaints.
+// The picture core, as the window paints through it, must give exactly the
+// pixels of the cell-by-cell drawing, at every zoom, scroll position and for
+// single-cell repaints.
 #include <wx/dcmemory.h>
 
 #include "harness.h"
 #include "hxmapview.h"
+#include "hxpicture.h"
 #include "hxrender.h"
 
 namespace {
 
 const char kTerrains[] = {'"', '`', '%', ' ', '#', '=', '/', '@', '~', '^', '?', 'x', 0};
+// Elevations 0..10, two just outside the colour table, and labels of three
+// digits wider than a zoom-16 hexagon; -128 is the byte 0x80.
+const int kElevations[] = {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 99, 127, -128};
 
 struct Fixture {
     wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "equality");
@@ -17,11 +22,11 @@ struct Fixture {
         frame->SetClientSize(304, 224);
         frame->Show();
         waitFor([&] { return view->GetClientSize().GetWidth() > 0; });
-        // Every terrain next to every other, elevations 0..10 and two outside the cache.
+        // Every terrain next to every other, with every kind of elevation.
         for (int x = 0; x < view->xs(); ++x)
             for (int y = 0; y < view->ys(); ++y) {
                 view->HxMap::st(x, y, kTerrains[(x * 7 + y * 3) % 13]);
-                view->HxMap::se(x, y, static_cast<char>((x + 2 * y) % 13 - 1));
+                view->HxMap::se(x, y, static_cast<char>(kElevations[(x + 2 * y) % 16]));
             }
     }
     ~Fixture() {
@@ -51,6 +56,32 @@ wxImage drawInto(int w, int h, Draw draw) {
         draw(dc);
     }
     return bitmap.ConvertToImage();
+}
+
+// The picture core's own pixels, drawn over the starting picture in a
+// buffer, as a file picture is drawn: no device context in between.
+wxImage drawWithCore(HxMapView* view, int w, int h) {
+    const wxImage start = startingPicture(w, h).ConvertToImage();
+    std::vector<hxpic::Pixel> pixels(static_cast<std::size_t>(w) * h);
+    for (int i = 0; i < w * h; ++i)
+        pixels[i] = hxpic::kOpaque | start.GetData()[3 * i] << 16 | start.GetData()[3 * i + 1] << 8 |
+                    start.GetData()[3 * i + 2];
+    wxBitmap scratch(1, 1, 24);
+    wxMemoryDC dc(scratch);
+    ToolkitLabelFont labels(dc);
+    const hxpic::Colours colours(view->wts);
+    const hxpic::Picture picture{*view, colours, view->zoom, view->viewStart(),
+                                 hexgeom::wholeViewRange(view->zoom, view->viewStart(), w, h, view->xs(), view->ys()),
+                                 &labels};
+    hxpic::Target target{pixels.data(), w, h, w, {0, 0}};
+    hxpic::draw(picture, {0, 0, w, h}, target);
+    wxImage image(w, h);
+    for (int i = 0; i < w * h; ++i) {
+        image.GetData()[3 * i] = static_cast<unsigned char>(pixels[i] >> 16);
+        image.GetData()[3 * i + 1] = static_cast<unsigned char>(pixels[i] >> 8);
+        image.GetData()[3 * i + 2] = static_cast<unsigned char>(pixels[i]);
+    }
+    return image;
 }
 
 // Number of differing pixels, and where the first one is.
@@ -89,6 +120,9 @@ TEST(RenderEquality, WholeViewAtEveryZoomAndScrollPosition) {
             wxPoint at;
             ASSERT_EQ(differences(reference, fast, at), 0)
                 << "zoom " << zoom << " scroll " << scroll.x << "," << scroll.y << " first at " << at.x << "," << at.y;
+            ASSERT_EQ(differences(reference, drawWithCore(f.view, client.x, client.y), at), 0)
+                << "core, zoom " << zoom << " scroll " << scroll.x << "," << scroll.y << " first at " << at.x << ","
+                << at.y;
         }
     }
 }
