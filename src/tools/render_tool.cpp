@@ -99,14 +99,16 @@ std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours&
                                          bool used[128]) {
     bool seen[256][11] = {};
     bool outOfTable = false;
-    for (int y = cells.y1; y <= cells.y2; ++y)
+    for (int y = cells.y1; y <= cells.y2; ++y) {
+        const char* terrain = map.terrainRow(y);
+        const char* elevation = map.elevationRow(y);
         for (int x = cells.x1; x <= cells.x2; ++x) {
-            const char t = map.t(x, y);
-            const int e = map.e(x, y);
-            if (e >= 0 && e <= 10) seen[static_cast<unsigned char>(t)][e] = true;
+            const int e = static_cast<signed char>(elevation[x]);
+            if (e >= 0 && e <= 10) seen[static_cast<unsigned char>(terrain[x])][e] = true;
             else outOfTable = true;
             if (e > 0) used[e] = true;
         }
+    }
     std::vector<hxpic::Pixel> list{0};
     for (int t = 0; t < 256; ++t)
         for (int e = 0; e <= 10; ++e)
