@@ -1,7 +1,7 @@
-// Pictures from tarven-render, decoded back, against what the map window
-// shows: every pixel the tool draws is the window's pixel, and where it
-// draws nothing the window shows its background. Zooms without labels only:
-// the window writes labels in the toolkit's font, the tool in its own.
+// Pictures from tarven-render, decoded back, against the map window: every
+// pixel the tool draws is the window's, and where it draws nothing the
+// window shows its background. Zooms without labels only: the window writes
+// labels in the toolkit's font, the tool in its own.
 #include <sstream>
 
 #include <wx/dcmemory.h>
@@ -14,25 +14,6 @@
 
 namespace {
 
-std::string renderWithTool(const std::vector<std::string>& options, const std::string& map) {
-    const std::string out = wxFileName::CreateTempFileName("tarven-render").ToStdString();
-    std::vector<std::string> args = options;
-    args.push_back(map);
-    args.push_back(out);
-    std::ostringstream log;
-    EXPECT_EQ(tools::runRender(args, log, log), 0) << log.str();
-    return out;
-}
-
-// Pixels that differ, counted, with the first one named.
-struct Comparison {
-    int differ = 0;
-    wxPoint first;
-    void check(bool same, int x, int y) {
-        if (!same && differ++ == 0) first = wxPoint(x, y);
-    }
-};
-
 std::uint32_t argb(const wxImage& image, int x, int y) {
     const unsigned char* p = image.GetData() + 3 * (static_cast<std::size_t>(y) * image.GetWidth() + x);
     return 0xff000000u | std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
@@ -40,76 +21,69 @@ std::uint32_t argb(const wxImage& image, int x, int y) {
 
 }  // namespace
 
-TEST(RenderTool, WholeMapAsTheWindowShowsIt) {
-    const std::string map = TARVEN_EXAMPLES "/small.map";
+TEST(RenderTool, PicturesAsTheWindowShowsThem) {
+    struct Row {
+        const char* map;
+        int zoom;
+        hexgeom::CellRange cells;   // empty: the whole map, as the window shows it unscrolled
+    };
+    const hexgeom::CellRange whole{0, 0, -1, -1}, part{7, 4, 7 + 22, 4 + 13};
+    const Row rows[] = {{"small", 0, whole},  {"small", 5, whole},  {"small", 8, whole}, {"small", 13, whole},
+                        {"medium", 3, part}, {"medium", 9, part}, {"medium", 15, part}};
     wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "render tool");
     HxMapView* view = new HxMapView(1, 1, frame, -1, wxDefaultPosition, wxDefaultSize);
-    ASSERT_TRUE(view->loadMap(map.c_str(), true));
     frame->SetClientSize(400, 300);
     frame->Show();
     waitFor([&] { return view->GetClientSize().GetWidth() >= 400; });
-    for (int zoom : {0, 5, 8, 13}) {
-        view->setZoom(zoom);
-        view->Scroll(0, 0);
-        view->Refresh();
-        const wxImage shown = grabClient(view);
-        const std::uint32_t background = argb(shown, shown.GetWidth() - 1, shown.GetHeight() - 1);
-        const std::string file = renderWithTool({"--zoom", std::to_string(zoom)}, map);
+    for (const Row& row : rows) {
+        const std::string map = std::string(TARVEN_EXAMPLES "/") + row.map + ".map";
+        ASSERT_TRUE(view->loadMap(map.c_str(), true));
+        view->setZoom(row.zoom);
+        std::vector<std::string> args{"--zoom", std::to_string(row.zoom)};
+        wxImage shown;
+        std::uint32_t background = 0xff010203u;   // a colour no cell has
+        if (row.cells.empty()) {
+            view->Scroll(0, 0);
+            view->Refresh();
+            shown = grabClient(view);
+            background = argb(shown, shown.GetWidth() - 1, shown.GetHeight() - 1);
+        } else {
+            // The window's own paint code for those cells, scrolled to the first.
+            const hexgeom::CellRange& c = row.cells;
+            view->Scroll(c.x1, c.y1);
+            ASSERT_EQ(view->viewStart(), (hexgeom::Point{c.x1, c.y1}));
+            std::ostringstream range;
+            range << c.x1 << "," << c.y1 << "," << c.x2 - c.x1 + 1 << "," << c.y2 - c.y1 + 1;
+            args.insert(args.end(), {"--cells", range.str()});
+            wxBitmap bitmap(400, 300, 24);
+            {
+                wxMemoryDC dc(bitmap);
+                dc.SetBackground(wxBrush(wxColour(1, 2, 3)));
+                dc.Clear();
+                useExactPixels(dc);
+                view->referenceDrawing = true;
+                if (row.zoom <= 7) view->paintDotMap(dc, c.x1, c.y1, c.x2, c.y2);
+                else view->paintHexMap(dc, c.x1, c.y1, c.x2, c.y2);
+                view->referenceDrawing = false;
+            }
+            shown = bitmap.ConvertToImage();
+        }
+        const std::string out = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        args.insert(args.end(), {map, out});
+        std::ostringstream log;
+        ASSERT_EQ(tools::runRender(args, log, log), 0) << log.str();
         DecodedPng png;
-        ASSERT_TRUE(readPng(file, png));
-        wxRemoveFile(file);
+        ASSERT_TRUE(readPng(out, png));
+        wxRemoveFile(out);
         ASSERT_LE(png.width, shown.GetWidth());
         ASSERT_LE(png.height, shown.GetHeight());
-        Comparison c;
+        int differ = 0;
+        wxPoint first;
         for (int y = 0; y < png.height; ++y)
             for (int x = 0; x < png.width; ++x)
-                c.check(argb(shown, x, y) == (png.at(x, y) ? png.at(x, y) : background), x, y);
-        EXPECT_EQ(c.differ, 0) << "zoom " << zoom << ", first at " << c.first.x << "," << c.first.y;
-    }
-    frame->Destroy();
-    pump(2);
-}
-
-// A part of the map, as the window's own paint code draws those cells
-// when it is scrolled to the first of them.
-TEST(RenderTool, CellsAsTheScrolledWindowDrawsThem) {
-    const std::string map = TARVEN_EXAMPLES "/medium.map";
-    wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "render tool");
-    HxMapView* view = new HxMapView(1, 1, frame, -1, wxDefaultPosition, wxDefaultSize);
-    ASSERT_TRUE(view->loadMap(map.c_str(), true));
-    frame->SetClientSize(200, 150);
-    frame->Show();
-    waitFor([&] { return view->GetClientSize().GetWidth() > 0; });
-    const hexgeom::CellRange cells{7, 4, 7 + 22, 4 + 13};
-    for (int zoom : {3, 8, 9, 15}) {
-        view->setZoom(zoom);
-        view->Scroll(cells.x1, cells.y1);
-        ASSERT_EQ(view->viewStart(), (hexgeom::Point{cells.x1, cells.y1}));
-        std::ostringstream range;
-        range << cells.x1 << "," << cells.y1 << "," << cells.x2 - cells.x1 + 1 << "," << cells.y2 - cells.y1 + 1;
-        const std::string file = renderWithTool({"--zoom", std::to_string(zoom), "--cells", range.str()}, map);
-        DecodedPng png;
-        ASSERT_TRUE(readPng(file, png));
-        wxRemoveFile(file);
-        // A background no cell has, so that a cell drawn where the tool
-        // leaves the picture transparent would show.
-        wxBitmap bitmap(png.width, png.height, 24);
-        {
-            wxMemoryDC dc(bitmap);
-            dc.SetBackground(wxBrush(wxColour(1, 2, 3)));
-            dc.Clear();
-            useExactPixels(dc);
-            view->referenceDrawing = true;
-            if (zoom <= 7) view->paintDotMap(dc, cells.x1, cells.y1, cells.x2, cells.y2);
-            else view->paintHexMap(dc, cells.x1, cells.y1, cells.x2, cells.y2);
-            view->referenceDrawing = false;
-        }
-        const wxImage drawn = bitmap.ConvertToImage();
-        Comparison c;
-        for (int y = 0; y < png.height; ++y)
-            for (int x = 0; x < png.width; ++x)
-                c.check(argb(drawn, x, y) == (png.at(x, y) ? png.at(x, y) : 0xff010203u), x, y);
-        EXPECT_EQ(c.differ, 0) << "zoom " << zoom << ", first at " << c.first.x << "," << c.first.y;
+                if (argb(shown, x, y) != (png.at(x, y) ? png.at(x, y) : background) && differ++ == 0)
+                    first = wxPoint(x, y);
+        EXPECT_EQ(differ, 0) << row.map << " zoom " << row.zoom << ", first at " << first.x << "," << first.y;
     }
     frame->Destroy();
     pump(2);
