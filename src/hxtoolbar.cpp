@@ -16,8 +16,8 @@ namespace {
 #ifdef __WXGTK__
 // The theme's tool buttons are padded for large icons: at 16 x 16 pixels
 // each tool would take 37 pixels and the terrains would not fit in the
-// starting window. Small padding keeps them native toggle buttons, about
-// 24 pixels wide.
+// starting window. Small padding keeps them native toggle buttons, 25
+// pixels wide.
 const char* const kCompactToolsCss =
     "button { padding: 3px; min-width: 0; min-height: 0; }\n"
     "toolbar { padding: 0 2px; }\n";

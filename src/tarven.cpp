@@ -251,14 +251,17 @@ void TarvenFrame::onSize(wxSizeEvent&) {
     if (hxmv) hxmv->SetSize(0, 0, w, h, wxSIZE_AUTO);
 }
 
-void TarvenFrame::showBanner() { SetStatusText(kTarvenBanner, 0); }
+void TarvenFrame::showBanner() {
+    if (GetStatusBar()) SetStatusText(kTarvenBanner, 0);
+}
 
 // The toolkit's own version saves the status text when a menu opens and puts
-// it back when the menu closes, unless the text changed meanwhile; as GTK
-// sends an item's deselection after its menu has closed, or a popup's
-// submenu closes before its last item is left, that left the status bar
-// empty. Here nothing is saved: the text follows from the help alone.
+// it back when the menu closes, unless the text changed meanwhile. GTK can
+// send an item's deselection after its menu has closed (a popup's submenu
+// closes before its last item is left), and that left the status bar empty.
+// Here nothing is saved: the text follows from the help alone.
 void TarvenFrame::DoGiveHelp(const wxString& help, bool show) {
+    if (!GetStatusBar()) return;
     if (show && !help.empty()) {
         SetStatusText(help, 0);
     } else {
