@@ -78,6 +78,7 @@ public:
 
     wxToolBar* OnCreateToolBar(long style, wxWindowID id, const wxString& name) override;
     void onSize(wxSizeEvent& event);
+    void onMenuClose(wxMenuEvent& event);
 
     void onMenuClear_map(wxCommandEvent& event);
     void onMenuNew_Window(wxCommandEvent& event);
@@ -122,8 +123,14 @@ public:
     HxToolBar* tb = nullptr;
     wxMenuBar* mb = nullptr;
 
+protected:
+    // The status bar shows a highlighted item's help while it has one and
+    // the banner at every other time.
+    void DoGiveHelp(const wxString& help, bool show) override;
+
 private:
     void showError(const wxString& message);
+    void showBanner();
 
     wxDECLARE_DYNAMIC_CLASS(TarvenFrame);
     wxDECLARE_EVENT_TABLE();

@@ -42,7 +42,8 @@ public:
 
     // Adds one 16 x 16 toggle tool per distinct paintable terrain, ids
     // base, base + 1, ... in catalogue order. Code 0 gets no tool: a map
-    // file cannot hold it.
+    // file cannot hold it. Each tool's label is the terrain's name (its
+    // character when it has none), shown only in the toolbar's overflow menu.
     void addTerrains(wxToolBar* tb, int base);
 
     // Number of terrains that addTerrains offers as tools.

@@ -170,6 +170,7 @@ wxIMPLEMENT_DYNAMIC_CLASS(TarvenFrame, wxFrame);
 
 wxBEGIN_EVENT_TABLE(TarvenFrame, wxFrame)
     EVT_SIZE(TarvenFrame::onSize)
+    EVT_MENU_CLOSE(TarvenFrame::onMenuClose)
     EVT_MENU(ID_CLEAR_MAP, TarvenFrame::onMenuClear_map)
     EVT_MENU(ID_NEW_WINDOW, TarvenFrame::onMenuNew_Window)
     EVT_MENU(ID_LOAD_MAP, TarvenFrame::onMenuLoad_map)
@@ -235,7 +236,7 @@ TarvenFrame::TarvenFrame() : wxFrame(nullptr, -1, "Tarven", wxDefaultPosition, w
     mb->Append(help, "Help");
     SetMenuBar(mb);
 
-    SetStatusText(kTarvenBanner, 0);
+    showBanner();
     CreateToolBar(wxTB_HORIZONTAL | wxTB_FLAT, -1);
 }
 
@@ -248,6 +249,31 @@ void TarvenFrame::onSize(wxSizeEvent&) {
     int w = 0, h = 0;
     GetClientSize(&w, &h);
     if (hxmv) hxmv->SetSize(0, 0, w, h, wxSIZE_AUTO);
+}
+
+void TarvenFrame::showBanner() {
+    if (GetStatusBar()) SetStatusText(kTarvenBanner, 0);
+}
+
+// The toolkit's own version saves the status text when a menu opens and puts
+// it back when the menu closes, unless the text changed meanwhile. GTK can
+// send an item's deselection after its menu has closed (a popup's submenu
+// closes before its last item is left), and that left the status bar empty.
+// Here nothing is saved: the text follows from the help alone.
+void TarvenFrame::DoGiveHelp(const wxString& help, bool show) {
+    if (!GetStatusBar()) return;
+    if (show && !help.empty()) {
+        SetStatusText(help, 0);
+    } else {
+        showBanner();
+    }
+}
+
+void TarvenFrame::onMenuClose(wxMenuEvent&) {
+    showBanner();
+    // Highlight events of the closed menu may still be queued behind this
+    // one; the banner comes back after them as well.
+    CallAfter(&TarvenFrame::showBanner);
 }
 
 void TarvenFrame::showError(const wxString& message) {

@@ -6,6 +6,8 @@
 #include <wx/pen.h>
 #include <wx/toolbar.h>
 
+#include "hxrender.h"
+
 wxTerrainSet::wxTerrainSet() {
     for (int i = 0; i < kElevations; ++i) {
         for (int j = 0; j < kCodes; ++j) {
@@ -56,24 +58,30 @@ void wxTerrainSet::addTerrains(wxToolBar* tb, int base) {
         if (d->c == 0) continue;
         const char c = d->c;
         const wxColour& colour = *getTerrain(c, kAnyElevation);
+        const wxString name = wxString::FromUTF8(d->name.c_str());
+        // The overflow menu of a narrow window names each tool; a terrain
+        // without a name goes by its map character.
+        const wxString toolName = name.empty() ? wxString::Format("%c", c) : name;
 
         wxBitmap bm(16, 16, -1);
         dc.SelectObject(bm);
+        useExactPixels(dc);
         dc.SetPen(*wxBLACK_PEN);
         dc.SetBrush(wxBrush(colour, wxBRUSHSTYLE_SOLID));
         dc.DrawRectangle(0, 0, bm.GetWidth(), bm.GetHeight());
 
         const wxString label = wxString::Format("%c", c);
-        const wxString help = wxString::Format("Use %s terrain for drawing",
-                                               wxString::FromUTF8(d->name.c_str()));
+        const wxString help = wxString::Format("Use %s terrain for drawing", name);
         wxCoord w = 0, h = 0;
         dc.GetTextExtent(label, &w, &h);
         dc.SetTextBackground(colour);
         dc.DrawText(label, (16 - w) / 2, (16 - h) / 2);
-        dc.SetBrush(wxBrush(wxColour("black"), wxBRUSHSTYLE_TRANSPARENT));
-        dc.DrawRectangle(0, 0, bm.GetWidth() - 1, bm.GetHeight() - 1);
+        // The outline again over the label, so that a wide glyph cannot
+        // break it: one black pixel all round.
+        dc.SetBrush(*wxTRANSPARENT_BRUSH);
+        dc.DrawRectangle(0, 0, bm.GetWidth(), bm.GetHeight());
         dc.SelectObject(wxNullBitmap);
 
-        tb->AddTool(id++, wxEmptyString, bm, wxNullBitmap, wxITEM_CHECK, help, wxEmptyString);
+        tb->AddTool(id++, toolName, bm, wxNullBitmap, wxITEM_CHECK, help, wxEmptyString);
     }
 }

@@ -337,3 +337,80 @@ TEST(Frame, ViewFillsTheClientAreaAfterAResize) {
         EXPECT_EQ(w.frame->hxmv->GetSize(), w.frame->GetClientSize());
     }
 }
+
+namespace {
+
+// Screen position of the centre of a shown GTK widget.
+wxPoint widgetCentre(GtkWidget* widget) {
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    GtkWidget* top = gtk_widget_get_toplevel(widget);
+    int x = 0, y = 0, ox = 0, oy = 0;
+    gtk_widget_translate_coordinates(widget, top, a.width / 2, a.height / 2, &x, &y);
+    gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+    return wxPoint(ox + x, oy + y);
+}
+
+}  // namespace
+
+TEST(Frame, BannerComesBackAfterMenusPopupsAndDialogs) {
+    Window w;
+    wxStatusBar* bar = w.frame->GetStatusBar();
+    const std::string banner = kTarvenBanner;
+    // Menu events in the orders GTK delivers them.
+    struct Ev { wxEventType type; int id; };
+    const wxEventType H = wxEVT_MENU_HIGHLIGHT, O = wxEVT_MENU_OPEN, C = wxEVT_MENU_CLOSE;
+    struct Row { const char* name; std::vector<Ev> events; };
+    const Row rows[] = {
+        {"item left, then menu closed", {{O, 0}, {H, ID_CLEAR_MAP}, {H, wxID_NONE}, {C, 0}}},
+        {"item left after its menu closed", {{O, 0}, {H, ID_NEW_WINDOW}, {C, 0}, {H, wxID_NONE}}},
+        {"item without help", {{O, 0}, {H, ID_ABOUT}}},
+        {"popup's submenu closed before its item is left",
+         {{O, -1}, {H, ID_POPUP_ZOOM}, {O, 0}, {H, ID_ZOOM_2}, {C, 0}, {H, wxID_NONE}}},
+        {"highlight arriving after the close", {{O, 0}, {C, 0}, {H, ID_LOAD_MAP}}},
+        {"second menu after an odd first one", {{O, 0}, {H, wxID_NONE}, {C, 0}, {O, 0}, {H, ID_EXIT}, {C, 0}}},
+    };
+    for (const Row& r : rows) {
+        for (const Ev& e : r.events) {
+            wxMenuEvent event(e.type, e.id, w.frame->mb->GetMenu(0));
+            w.frame->ProcessWindowEvent(event);
+        }
+        pump(2);
+        EXPECT_EQ(bar->GetStatusText(0).ToStdString(), banner) << r.name;
+    }
+
+    // A real menu and its dialog: File, then "Clear map", whose dialog is
+    // cancelled as soon as it shows.
+    w.frame->Move(0, 0);
+    pump(5);
+    wxUIActionSimulator sim;
+    GtkWidget* menuBar = static_cast<GtkWidget*>(w.frame->mb->GetHandle());
+    GList* titles = gtk_container_get_children(GTK_CONTAINER(menuBar));
+    ASSERT_NE(titles, nullptr);
+    const wxPoint file = widgetCentre(GTK_WIDGET(titles->data));
+    g_list_free(titles);
+    sim.MouseMove(file);
+    pump(3);
+    sim.MouseClick();
+    GtkWidget* clear = w.frame->mb->FindItem(ID_CLEAR_MAP)->GetMenuItem();
+    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(clear); }));
+    sim.MouseMove(widgetCentre(clear));
+    EXPECT_TRUE(waitFor([&] { return bar->GetStatusText(0).ToStdString() != banner; })) << "the item's help shows";
+    bool dialogShown = false;
+    wxTimer timer;
+    timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        for (wxWindow* t : wxTopLevelWindows)
+            if (auto* d = dynamic_cast<wxDialog*>(t); d && d->IsModal()) {
+                dialogShown = true;
+                d->EndModal(wxID_CANCEL);
+                timer.Stop();
+            }
+    });
+    timer.Start(50);
+    sim.MouseClick();
+    waitFor([&] { return dialogShown; }, 5000);
+    timer.Stop();
+    pump(10);
+    EXPECT_TRUE(dialogShown);
+    EXPECT_EQ(bar->GetStatusText(0).ToStdString(), banner);
+}
