@@ -54,8 +54,8 @@ struct CharClass {
         cls[static_cast<unsigned char>('\r')] = 1;
         cls[0] = 2;
     }
-    bool space(char c) const { return cls[static_cast<unsigned char>(c)] == 1; }
-    bool stop(char c) const { return cls[static_cast<unsigned char>(c)] != 0; }
+    constexpr bool space(char c) const { return cls[static_cast<unsigned char>(c)] == 1; }
+    constexpr bool stop(char c) const { return cls[static_cast<unsigned char>(c)] != 0; }
 };
 constexpr CharClass kClass;
 
@@ -212,14 +212,20 @@ char elevationOf(char c) {
 // Characters of one cell as written: a terrain that is NUL or white space
 // would end the row early and is written as "?", an elevation character that
 // would do the same as "0". Everything else is written exactly.
-char fileTerrain(char t) {
-    const char c = HxMap::real2read(t);
-    return kClass.stop(c) ? '?' : c;
-}
-char fileElevation(char e) {
-    const char c = static_cast<char>(static_cast<unsigned char>(e) + 48u);
-    return kClass.stop(c) ? '0' : c;
-}
+// Both as tables by the cell's unsigned byte, for the save loop.
+struct CellWriteTable {
+    char terrain[256] = {};
+    char elevation[256] = {};
+    constexpr CellWriteTable() {
+        for (int i = 0; i < 256; ++i) {
+            const char t = i == ' ' ? '.' : static_cast<char>(i);
+            terrain[i] = kClass.stop(t) ? '?' : t;
+            const char e = static_cast<char>((i + 48) & 0xff);
+            elevation[i] = kClass.stop(e) ? '0' : e;
+        }
+    }
+};
+constexpr CellWriteTable kWrite;
 
 // Follows symbolic links so that saving replaces the file a link points to
 // and keeps the link. A path that does not exist (yet) is its own target.
@@ -478,8 +484,8 @@ bool HxMap::saveMap(const char* filename) const {
             const char* erow = elev.row(y0 + k);
             char* cell = out.data() + rowLen * static_cast<std::size_t>(k);
             for (int x = 0; x < xsize; ++x, cell += 2) {
-                cell[0] = fileTerrain(trow[x]);
-                cell[1] = fileElevation(erow[x]);
+                cell[0] = kWrite.terrain[static_cast<unsigned char>(trow[x])];
+                cell[1] = kWrite.elevation[static_cast<unsigned char>(erow[x])];
             }
         }
         for (int k = 0; k < n; ++k) out[rowLen * static_cast<std::size_t>(k) + rowLen - 1] = '\n';
