@@ -1,6 +1,7 @@
 #include "hxmap.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
@@ -441,6 +442,12 @@ bool HxMap::saveMap(const char* filename) const {
         fail(openFailure);
         return false;
     }
+    // The file is replaced, not written, but a file the user may not write
+    // is refused as opening it for writing would be.
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        fail(openFailure);
+        return false;
+    }
     const std::size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -461,7 +468,12 @@ bool HxMap::saveMap(const char* filename) const {
         return false;
     }
 
-    std::string tmp = dir + "." + base + ".XXXXXX";
+    // The hidden temporary name takes 8 characters more than the target's,
+    // so a long target name is shortened for it: every name must fit in
+    // NAME_MAX (255) bytes.
+    constexpr std::size_t kNameMax = 255;
+    const std::string stem = base.substr(0, std::min(base.size(), kNameMax - 8));
+    std::string tmp = dir + "." + stem + ".XXXXXX";
     const int fd = ::mkstemp(&tmp[0]);
     if (fd < 0) {
         fail(openFailure);
