@@ -19,8 +19,8 @@
 // word per row, two characters per cell (terrain in its file form, then the
 // elevation as '0' + elevation).
 //
-// The reader takes the whole file into memory and walks it by hand with the
-// same rules as "%d %d\n" followed by "%s\n" per row:
+// The reader walks the file front to back by hand, through one buffer, with
+// the same rules as "%d %d\n" followed by "%s\n" per row:
 //  - White space is the C locale's (space \t \n \v \f \r), whatever locale
 //    the toolkit has set.
 //  - A header number that is missing is shown as 0 in the invalid-size
@@ -35,9 +35,9 @@
 // opened: a pipe, device, socket or folder is refused before anything is
 // read, and a file that keeps growing cannot make the load run on. A header
 // promising more cells than the file has characters for is refused before
-// the grids are allocated, so a load never takes more memory than the file
-// and its cells. The rows then fill fresh grids in one pass; they replace
-// the map's only when every row is there.
+// the grids are allocated, so a load never takes more memory than its
+// cells, the buffer and, for such a header, one row. The rows fill fresh
+// grids in one pass; they replace the map's only when every row is there.
 
 namespace {
 
