@@ -2,18 +2,24 @@
 # Installs what is missing, builds Tarven with its tests and runs every test
 # through CTest, under Xvfb when no display is set.
 #   TARVEN_SANITIZE=ON  builds and runs everything with ASan and UBSan
-#   TARVEN_BUILD_DIR    build folder (default: build, or build-asan when sanitized)
+#   TARVEN_UNSIGNED_CHAR=ON  builds with char unsigned (as on aarch64 and ppc64)
+#   TARVEN_BUILD_DIR    build folder (default: build, build-asan when sanitized,
+#                       build-uchar with char unsigned)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=${TARVEN_SANITIZE:-OFF}
+uchar=${TARVEN_UNSIGNED_CHAR:-OFF}
 if [ "$sanitize" = ON ]; then
   build=${TARVEN_BUILD_DIR:-$here/build-asan}
+elif [ "$uchar" = ON ]; then
+  build=${TARVEN_BUILD_DIR:-$here/build-uchar}
 else
   build=${TARVEN_BUILD_DIR:-$here/build}
 fi
 
 bash "$here/scripts/deps.sh"
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEN_SANITIZE="$sanitize" >/dev/null
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEN_SANITIZE="$sanitize" \
+  -DTARVEN_UNSIGNED_CHAR="$uchar" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 export GTK_OVERLAY_SCROLLING=0 NO_AT_BRIDGE=1

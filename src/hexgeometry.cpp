@@ -50,6 +50,17 @@ CellRange clampToMap(int x1, int y1, int x2, int y2, int mapW, int mapH) {
 
 constexpr CellRange kNoCells{0, 0, -1, -1};
 
+// Pixel positions are worked out in 64 bits: a column of a map with tens of
+// millions of columns at zoom 64 lies beyond the reach of int. Positions
+// are then kept within +-2^29, far outside any window, so that a caller's
+// further additions (a cell's width, a label's offset) cannot overflow.
+constexpr long long kFarPixel = 1LL << 29;
+int farClamp(long long v) { return static_cast<int>(std::clamp(v, -kFarPixel, kFarPixel)); }
+
+// Cell indices worked out in 64 bits, back in int: out-of-range ones stay
+// out of every map.
+int cellClamp(long long v) { return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
+
 }  // namespace
 
 HexShape hexShape(int zoom) {
@@ -72,13 +83,15 @@ int cornerThreshold(int zoom) {
 }
 
 Point hexOrigin(int zoom, int col, int row, Point viewStart) {
-    const int p = pitch(zoom);
-    return Point{(col - viewStart.x) * p, (row - viewStart.y) * p + (isEven(col) ? p / 2 : 0)};
+    const long long p = pitch(zoom);
+    return Point{farClamp((static_cast<long long>(col) - viewStart.x) * p),
+                 farClamp((static_cast<long long>(row) - viewStart.y) * p + (isEven(col) ? p / 2 : 0))};
 }
 
 Point dotOrigin(int zoom, int col, int row, Point viewStart) {
-    const int p = pitch(zoom);
-    return Point{(col - viewStart.x) * p, (row - viewStart.y) * p};
+    const long long p = pitch(zoom);
+    return Point{farClamp((static_cast<long long>(col) - viewStart.x) * p),
+                 farClamp((static_cast<long long>(row) - viewStart.y) * p)};
 }
 
 PixelRect hexCellBox(int zoom, int col, int row, Point viewStart) {
@@ -109,8 +122,8 @@ CellRange hexPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStar
         if (y1 > 0) y1 = y1 - 1;
     }
     if (y2 < 0) {
-        x2 = clientW / p + x1 + 2;
-        y2 = clientH / p + y1 + 2;
+        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + 2);
+        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + 2);
     }
     return clampToMap(x1, y1, x2, y2, mapW, mapH);
 }
@@ -123,8 +136,8 @@ CellRange dotPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStar
         y1 = viewStart.y;
     }
     if (y2 < 0) {
-        x2 = clientW / p + x1 + 1;
-        y2 = clientH / p + y1 + 1;
+        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + 1);
+        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + 1);
     }
     return clampToMap(x1, y1, x2, y2, mapW, mapH);
 }
@@ -185,8 +198,8 @@ CellRange cullRange(int zoom, int rx, int ry, int rw, int rh, Point viewStart, i
 
 bool dotFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, int& dx, int& dy) {
     const int p = pitch(zoom);
-    dx = viewStart.x + floorDiv(x, p);
-    dy = viewStart.y + floorDiv(y, p);
+    dx = cellClamp(static_cast<long long>(viewStart.x) + floorDiv(x, p));
+    dy = cellClamp(static_cast<long long>(viewStart.y) + floorDiv(y, p));
     return insideMap(dx, dy, mapW, mapH);
 }
 
@@ -198,14 +211,14 @@ bool hexFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, i
     // x >= 0 floor division is the plain one; left of the window the strips
     // go on with the same width.
     const int strip = floorDiv(x, hys);
-    dx = viewStart.x + strip;
-    int ox = x - strip * hys;  // x % hys, also for negative x
+    long long col = static_cast<long long>(viewStart.x) + strip;
+    const int ox = x - strip * hys;  // x % hys, also for negative x
 
     // Even map columns sit half a row lower.
     long long sy = y;
-    if (isEven(dx)) sy -= hys / 2;
+    if (col % 2 == 0) sy -= hys / 2;
     const long long rowStep = floorDivLL(sy, hys);
-    dy = static_cast<int>(viewStart.y + rowStep);
+    long long row = viewStart.y + rowStep;
     const int oy = static_cast<int>(sy - rowStep * hys);  // 0 <= oy < hys
 
     // Where the left slant interlocks with the previous column's right slant,
@@ -214,15 +227,17 @@ bool hexFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, i
         const int t = cornerThreshold(zoom);
         if (oy > hys / 2) {
             if (ox * ox + (hys - oy) * (hys - oy) < t) {
-                --dx;
-                ++dy;
-                if (isEven(dx)) --dy;
+                --col;
+                ++row;
+                if (col % 2 == 0) --row;
             }
         } else if (ox * ox + oy * oy < t) {
-            --dx;
-            if (isEven(dx)) --dy;
+            --col;
+            if (col % 2 == 0) --row;
         }
     }
+    dx = cellClamp(col);
+    dy = cellClamp(row);
     return insideMap(dx, dy, mapW, mapH);
 }
 

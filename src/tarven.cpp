@@ -1,7 +1,11 @@
 #include "tarven.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include <signal.h>
 
 #include <wx/dcclient.h>
 #include <wx/filedlg.h>
@@ -9,6 +13,7 @@
 #include <wx/textdlg.h>
 
 #include "dimensions.h"
+#include "filemessage.h"
 
 const char* const kTarvenBanner = "Tarven v0.3 - hexagonal terrain maps, painted by hand";
 
@@ -305,7 +310,7 @@ void TarvenFrame::onMenuLoad_map(wxCommandEvent&) {
     const wxString path = wxFileSelector("Select map to load", "", "", "", kMapFilter, wxFD_OPEN, nullptr);
     if (path.empty()) return;
     if (!hxmv->loadMap(path.fn_str(), true)) {
-        showError(wxString::FromUTF8(hxmv->lastError().c_str()));
+        showError(fileMessage(hxmv->lastError()));
         return;
     }
     SetTitle("Tarven - " + path);
@@ -316,7 +321,7 @@ void TarvenFrame::onMenuSave_map(wxCommandEvent&) {
         wxFileSelector("Select file to save to", "", "", "map", kMapFilter, wxFD_SAVE, nullptr);
     if (path.empty()) return;
     if (!hxmv->saveMap(path.fn_str())) {
-        showError(wxString::FromUTF8(hxmv->lastError().c_str()));
+        showError(fileMessage(hxmv->lastError()));
         return;
     }
     SetTitle("Tarven - " + path);
@@ -369,6 +374,13 @@ void TarvenFrame::onMenu162(wxCommandEvent&) { hxmv->setTool(16); }
 // TarvenApp
 
 bool TarvenApp::OnInit() {
+    // A save past the file size limit (ulimit -f) would otherwise end the
+    // program with SIGXFSZ and every window's unsaved work with it; ignored,
+    // the write fails with EFBIG and the save reports that it failed.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
     (new TarvenFrame)->Show(true);
     return true;
 }

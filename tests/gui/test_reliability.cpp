@@ -2,6 +2,7 @@
 // the window keeps its map and title, the old file stays as it was, and the
 // program goes on.
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,8 +11,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "filemessage.h"
 #include "harness.h"
 #include "mapwindow.h"
 #include "tarven.h"
@@ -237,4 +240,58 @@ TEST(Reliability, BrokenFilesLoadedInOneOfTwoWindowsChangeNeitherWindow) {
     EXPECT_EQ(two.frame->hxmv->xs(), 3);
     EXPECT_EQ(two.frame->hxmv->zoom, 8);
     EXPECT_EQ(two.frame->GetTitle(), "Tarven - " + dir.path("a.map"));
+}
+
+// The real program, started under a file size limit with SIGXFSZ at its
+// default as a shell would leave it, ignores that signal once it is up: a
+// save past the limit then fails with EFBIG (the failed save above) instead
+// of ending the program.
+TEST(Reliability, TheProgramSurvivesTheFileSizeLimitSignal) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        const rlimit lim{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        execl(TARVEN_BINARY, TARVEN_BINARY, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // SigIgn in /proc/<pid>/status: the ignored signals as a hexadecimal mask.
+    auto ignoresXfsz = [child]() {
+        std::ifstream status("/proc/" + std::to_string(child) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("SigIgn:", 0) == 0)
+                return (std::stoull(line.substr(7), nullptr, 16) >> (SIGXFSZ - 1) & 1) != 0;
+        return false;
+    };
+    const bool ignored = waitFor(ignoresXfsz, 10000);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the program ended by itself";
+    EXPECT_TRUE(ignored) << "SIGXFSZ would end the program";
+    // The same signal sent by hand leaves it running.
+    kill(child, SIGXFSZ);
+    wxMilliSleep(200);
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "SIGXFSZ ended the program";
+    kill(child, SIGTERM);
+    waitpid(child, &status, 0);
+}
+
+// A message naming a file whose name is not UTF-8 is still shown, with the
+// name as well as it can be. (The file selector cannot be handed such a
+// name in a test, so the conversion the load and save commands use is
+// checked directly.)
+TEST(Reliability, MessagesNamingFilesThatAreNotUtf8AreShown) {
+    const char* names[] = {"caf\xc3\xa9.map", "caf\xe9.map", "caf\xe9-\xff\x80.map", "caf\xc3.map"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        const wxString text = fileMessage(std::string("Error reading file /m/") + name + " : Too early EOF (0<->5)!");
+        EXPECT_EQ(text.rfind("Error reading file /m/caf", 0), 0u) << text.utf8_string();
+        EXPECT_NE(text.find(".map : Too early EOF (0<->5)!"), wxString::npos) << text.utf8_string();
+    }
+    EXPECT_EQ(fileMessage("Error reading file /m/caf\xc3\xa9.map : x"), wxString::FromUTF8("Error reading file /m/caf\xc3\xa9.map : x"));
 }

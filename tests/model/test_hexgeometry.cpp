@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cmath>
 #include <random>
 #include <string>
@@ -73,6 +75,10 @@ TEST(HexGeometryShape, OriginsAndLabels) {
         {"dot square at the scroll position", false, 3, 10, 5, {10, 5}, {0, 0}},
         {"dot squares have no column offset", false, 3, 12, 5, {10, 5}, {8, 0}},
         {"dot map at zoom 0", false, 0, 7, 3, {2, 1}, {5, 2}},
+        {"last column of a huge map, far right", true, 64, INT_MAX - 1, 0, {0, 0}, {1 << 29, 32}},
+        {"first column seen from far right", true, 64, 0, INT_MAX - 1, {INT_MAX - 1, 0}, {-(1 << 29), 1 << 29}},
+        {"huge dot map, far down", false, 7, 0, INT_MAX, {0, INT_MIN}, {0, 1 << 29}},
+        {"next to a view near the limit", true, 64, INT_MAX, 5, {INT_MAX - 2, 5}, {130, 0}},
     };
     for (const Row& r : rows) {
         const Point got = r.hex ? hexgeom::hexOrigin(r.zoom, r.col, r.row, r.vs)
@@ -139,6 +145,22 @@ TEST(HexGeometryRanges, PaintRanges) {
         }
         EXPECT_EQ(got, r.expected) << r.what;
         EXPECT_EQ(got.empty(), r.expected.empty()) << r.what;
+    }
+}
+
+// Views near the largest int: paint ranges end at the map's edge and hit
+// tests find the cells there or none, without int arithmetic overflowing.
+TEST(HexGeometryRanges, HugeMapsAtHighZoomStayInRange) {
+    const Point vs{INT_MAX - 10, INT_MAX - 10};
+    for (int zoom : {0, 7, 8, 64}) {
+        SCOPED_TRACE(zoom);
+        EXPECT_EQ(hexgeom::wholeViewRange(zoom, vs, 1280, 1024, INT_MAX, INT_MAX),
+                  (CellRange{zoom > 7 ? vs.x - 1 : vs.x, zoom > 7 ? vs.y - 1 : vs.y, INT_MAX - 1, INT_MAX - 1}));
+        int dx = 0, dy = 0;
+        EXPECT_FALSE(hexgeom::cellFromPixel(zoom, 1279, 1023, vs, INT_MAX, INT_MAX, dx, dy));
+        EXPECT_TRUE(hexgeom::cellFromPixel(zoom, 5, 5, vs, INT_MAX, INT_MAX, dx, dy));
+        EXPECT_GE(dx, vs.x - 1);
+        EXPECT_GE(dy, vs.y - 1);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,8 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -300,6 +303,106 @@ TEST_F(MapFileTest, DirectoryCannotBeLoaded) {
     EXPECT_EQ(m.xs(), 2);
 }
 
+// Anything but a regular file is refused at once, also behind a link, and a
+// file that another process keeps appending to is read only as far as it
+// reached when it was opened. An alarm ends the test program if a load
+// blocks or runs on.
+TEST_F(MapFileTest, SpecialFilesAreRefusedAndGrowingFilesReadAsOpened) {
+    ASSERT_EQ(mkfifo(path("fifo.map").c_str(), 0644), 0);
+    fs::create_directory_symlink(dir, path("folder.map"));
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = path("sock.map");
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
+    ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    for (const char* dev : {"/dev/zero", "/dev/urandom", "/dev/null"})
+        fs::create_symlink(dev, path(std::string(dev + 5) + ".map"));
+
+    // The header promises far more than the file holds when it is opened;
+    // the writer adds complete rows as fast as it can.
+    writeFile(path("growing.map"), "1000000 4\n?0?0?0?0\n");
+    std::fflush(nullptr);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        std::FILE* f = std::fopen(path("growing.map").c_str(), "a");
+        for (;;) std::fputs("?1?1?1?1\n", f);
+    }
+
+    struct Case {
+        const char* leaf;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"fifo.map", "Error opening file " + path("fifo.map") + "!\n"},
+        {"folder.map", "Error opening file " + path("folder.map") + "!\n"},
+        {"sock.map", "Error opening file " + path("sock.map") + "!\n"},
+        {"zero.map", "Error opening file " + path("zero.map") + "!\n"},
+        {"urandom.map", "Error opening file " + path("urandom.map") + "!\n"},
+        {"null.map", "Error opening file " + path("null.map") + "!\n"},
+        {"growing.map", "Too early EOF"},
+    };
+    HxMap m(2, 2);
+    fillRandom(m, 3);
+    const Snapshot before(m);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.leaf);
+        alarm(20);
+        bool ok = true;
+        const std::string out = load(m, path(c.leaf), &ok);
+        alarm(0);
+        EXPECT_FALSE(ok);
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_EQ(Snapshot(m), before);
+    }
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    close(sock);
+}
+
+// The peak memory a load adds, in a fresh process (the death test runs the
+// test program anew), stays within the file, 2 bytes per cell and 16 MiB,
+// whatever the map's shape.
+TEST_F(MapFileTest, LoadMemoryFollowsTheCellsWhateverTheShape) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's shadow memory and quarantine are not the program's";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const int shapes[][2] = {{4000000, 1}, {1, 4000000}, {2000, 2000}};
+    for (const auto& s : shapes) {
+        SCOPED_TRACE(testing::Message() << s[0] << " x " << s[1]);
+        const std::string file = path("shape.map");
+        {
+            HxMap m(s[0], s[1]);
+            ASSERT_TRUE(m.saveMap(file.c_str()));
+        }
+        const double bound = static_cast<double>(fs::file_size(file)) + 2.0 * s[0] * s[1] + 16.0 * 1048576;
+        auto probe = [&]() {
+            auto kib = [](const char* field) {
+                std::ifstream status("/proc/self/status");
+                std::string line;
+                while (std::getline(status, line))
+                    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+                return -1L;
+            };
+            // Resets the peak to what is resident now.
+            std::ofstream("/proc/self/clear_refs") << "5";
+            const long before = kib("VmRSS:");
+            HxMap m(1, 1);
+            if (!m.loadMap(file.c_str()) || m.xs() != s[0]) std::exit(2);
+            const double growth = (kib("VmHWM:") - before) * 1024.0;
+            std::fprintf(stderr, "peak growth %.0f bytes, bound %.0f\n", growth, bound);
+            // This process made its own folder and ends without tearing down.
+            std::error_code ec;
+            fs::remove_all(dir, ec);
+            std::exit(growth <= bound ? 0 : 1);
+        };
+        EXPECT_EXIT(probe(), testing::ExitedWithCode(0), "peak growth");
+    }
+}
+
 TEST_F(MapFileTest, HugeHeaderInASmallFileFailsFastWithoutAllocating) {
     const std::string content = "100000 100000\n?0?0?0";
     ASSERT_EQ(content.size(), 20u);
@@ -421,43 +524,67 @@ TEST_F(MapFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     save(m, path("old.map"), &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(m.lastError(), "");
+
+    // The longest name a file may have saves, new or over an old file.
+    const std::string longest(255, 'n');
+    for (int round = 0; round < 2; ++round) {
+        save(m, path(longest), &ok);
+        EXPECT_TRUE(ok) << m.lastError();
+        EXPECT_EQ(entries(), (std::vector<std::string>{longest, "old.map", "sub"}));
+    }
 }
 
 // As root, permissions bind only a child that has given up its privileges:
 // it becomes "nobody" before it saves. Exit codes of the child: 0 the save
 // failed cleanly, 1 it did not, 77 the privileges could not be dropped.
+// Neither a folder nor a file that the user may not write is written to.
 TEST_F(MapFileTest, UnwritableFolderLeavesTheOldFile) {
-    writeFile(path("old.map"), kExample);
+    using P = fs::perms;
+    struct Case {
+        const char* what;
+        P folder;
+        P file;
+    };
+    const Case cases[] = {
+        {"read-only folder", P::owner_read | P::owner_exec | P::group_read | P::group_exec | P::others_read |
+                                 P::others_exec,
+         P::owner_read | P::owner_write | P::group_read | P::others_read},
+        {"read-only file in a folder anyone may write", P::all, P::owner_read | P::group_read | P::others_read},
+    };
     const std::string target = path("old.map");
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0) {
-            const passwd* nobody = getpwnam("nobody");
-            if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
-                setuid(nobody->pw_uid) != 0 || setuid(0) == 0)
-                _exit(77);
-            // The folder must be reachable for the test to mean anything.
-            if (access(target.c_str(), R_OK) != 0) _exit(77);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(target, kExample);
+        fs::permissions(target, c.file);
+        fs::permissions(dir, c.folder);
+        std::fflush(nullptr);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (geteuid() == 0) {
+                const passwd* nobody = getpwnam("nobody");
+                if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                    setuid(nobody->pw_uid) != 0 || setuid(0) == 0)
+                    _exit(77);
+                // The folder must be reachable for the test to mean anything.
+                if (access(target.c_str(), R_OK) != 0) _exit(77);
+            }
+            HxMap m(2, 2);
+            testing::internal::CaptureStdout();
+            const bool ok = m.saveMap(target.c_str());
+            const std::string out = testing::internal::GetCapturedStdout();
+            _exit(!ok && out == "Unable to open the map file!" ? 0 : 1);
         }
-        HxMap m(2, 2);
-        testing::internal::CaptureStdout();
-        const bool ok = m.saveMap(target.c_str());
-        const std::string out = testing::internal::GetCapturedStdout();
-        _exit(!ok && out == "Unable to open the map file!" ? 0 : 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        fs::permissions(dir, fs::perms::owner_all);
+        if (WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "running as root and cannot become \"nobody\" with access to " << dir;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail with the open-failure message";
+        EXPECT_EQ(readFile(target), kExample);
+        EXPECT_EQ(entries(), (std::vector<std::string>{"old.map"}));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    fs::permissions(dir, fs::perms::owner_all);
-    if (WEXITSTATUS(status) == 77)
-        GTEST_SKIP() << "running as root and cannot become \"nobody\" with access to " << dir;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail with the open-failure message";
-    EXPECT_EQ(readFile(target), kExample);
-    EXPECT_EQ(entries(), (std::vector<std::string>{"old.map"}));
 }
 
 // A write that fails at the file size limit must not touch the old file,
