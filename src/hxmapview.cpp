@@ -1,5 +1,8 @@
 #include "hxmapview.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <wx/dcclient.h>
 
 
@@ -46,7 +49,10 @@ void HxMapView::resetScroll() {
     GetClientSize(&cw, &ch);
     const hexgeom::Point old = viewStart();
     const hexgeom::Point pos = hexgeom::clampedScrollPosition(zoom, old, cw, ch, xs(), ys());
-    SetScrollbars(p, p, xs(), ys(), pos.x, pos.y, false);
+    // The toolkit counts the scrolled area in int pixels: a map wider or
+    // taller than that can show is scrolled over as much of it as fits.
+    const int unitsX = std::min(xs(), INT_MAX / p), unitsY = std::min(ys(), INT_MAX / p);
+    SetScrollbars(p, p, unitsX, unitsY, std::min(pos.x, unitsX), std::min(pos.y, unitsY), false);
     // The toolkit repaints by itself when the position changes, but not when
     // only the pixels per unit do: a zoom change must show at once.
     if (ppuX != p || ppuY != p) Refresh(true, nullptr);
