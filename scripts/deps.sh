@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tarven needs to build, run and test, skipping
 # those already present. Safe to run again; uses sudo when not root.
+# Further package names given as arguments are installed the same way.
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest-dev
           libbenchmark-dev xvfb xauth clang libclang-rt-dev
-          libcairo2-dev libpango1.0-dev libpng-dev fonts-dejavu-core)
+          libcairo2-dev libpango1.0-dev libpng-dev fonts-dejavu-core "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -9,22 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVEN_BUILD_DIR:-$here/build}
 
-bash "$here/scripts/deps.sh"
-tools=(dpkg-dev file lintian desktop-file-utils appstream)
-missing=()
-for p in "${tools[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$here/scripts/deps.sh" dpkg-dev file lintian desktop-file-utils appstream
 
 cmake -S "$here" -B "$build" -DTARVEN_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
