@@ -300,6 +300,7 @@ struct Window {
         pump();
         view->Scroll(cell, cell);
         pump();
+        syncDisplay();
     }
     // Whether the cells drawn cover every pixel of the view.
     bool filled() const {
@@ -319,13 +320,6 @@ void paintWindowOnce(WrappedHxMapView* view) {
     syncDisplay();
 }
 
-Timing paintWindow(WrappedHxMapView* view, bool reference, int runs) {
-    view->referenceDrawing = reference;
-    const Timing ms = timeMs(reference ? 0 : 3, runs, [&] { paintWindowOnce(view); });
-    view->referenceDrawing = false;
-    return ms;
-}
-
 // One whole-view paint into an off-screen bitmap of the view's size.
 struct MemoryPaint {
     wxBitmap bitmap{kViewW, kViewH, 24};
@@ -342,22 +336,52 @@ struct MemoryPaint {
 
 std::string mapSize(const HxMap& map) { return std::to_string(map.xs()) + " x " + std::to_string(map.ys()); }
 
+// The figures of one kind at several zooms are taken in rounds, a few runs
+// at every zoom per round after a warm-up run there, so that a burst of load
+// from elsewhere on the machine falls on all of them alike instead of on one
+// zoom's runs.
+constexpr int kRounds = 11, kRunsPerVisit = 3;
+
+std::string minOf(const std::vector<double>& v, const char* f) {
+    return fmt(f, v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()));
+}
+std::string maxOf(const std::vector<double>& v, const char* f) {
+    return fmt(f, v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
+}
+
 void wholeViewPaints(bool quick) {
-    heading("Whole-view paint on the window, 1280 x 1024 pixels, to the X server and back");
+    heading("Whole-view paint on the window, 1280 x 1024 pixels, until the X server has done it");
     Window win(2000, 2000);
-    for (int zoom : {0, 3, 7, 8, 16, 32, 64}) {
-        win.show(zoom, 300);
+    const std::vector<int> zooms{0, 3, 7, 8, 16, 32, 64};
+    std::vector<std::vector<double>> times(zooms.size());
+    std::vector<std::string> notes(zooms.size());
+    for (std::size_t k = 0; k < zooms.size(); ++k) {
+        win.show(zooms[k], 300);
         const hexgeom::Point s = win.view->viewStart();
-        std::string note = "map " + mapSize(*win.view) + " at (" + std::to_string(s.x) + "," + std::to_string(s.y) +
-                           ")" + (win.filled() ? "" : " NOT FILLING THE VIEW");
+        notes[k] = "map " + mapSize(*win.view) + " at (" + std::to_string(s.x) + "," + std::to_string(s.y) + ")" +
+                   (win.filled() ? "" : " NOT FILLING THE VIEW");
         // The cell-by-cell reference takes seconds at zoom 0 and about a
         // quarter of a second at zooms 3 and 8.
-        const bool reference = zoom != 0 && !(quick && (zoom == 3 || zoom == 8));
-        const Timing fast = paintWindow(win.view, false, 31);
-        note += fmt(", best %.2f ms", fast.best);
-        if (reference) note += ", cell by cell " + fmt("%.0f ms", paintWindow(win.view, true, quick ? 1 : 3).median);
-        figure("whole-view paint, zoom " + std::to_string(zoom), fast.median, "ms", 5.0, note);
+        if (zooms[k] != 0 && !(quick && (zooms[k] == 3 || zooms[k] == 8))) {
+            win.view->referenceDrawing = true;
+            notes[k] += ", cell by cell " +
+                        fmt("%.0f ms", timeMs(0, quick ? 1 : 3, [&] { paintWindowOnce(win.view); }).median);
+            win.view->referenceDrawing = false;
+        }
     }
+    for (int round = 0; round < kRounds; ++round)
+        for (std::size_t k = 0; k < zooms.size(); ++k) {
+            win.show(zooms[k], 300);
+            paintWindowOnce(win.view);
+            for (int i = 0; i < kRunsPerVisit; ++i) {
+                const auto a = Clock::now();
+                paintWindowOnce(win.view);
+                times[k].push_back(secondsSince(a) * 1000);
+            }
+        }
+    for (std::size_t k = 0; k < zooms.size(); ++k)
+        figure("whole-view paint, zoom " + std::to_string(zooms[k]), median(times[k]), "ms", 5.0,
+               minOf(times[k], "best %.2f ms, ") + notes[k]);
 }
 
 // Counts the cells of the square around (cx, cy) whose terrain or elevation
@@ -365,66 +389,69 @@ void wholeViewPaints(bool quick) {
 int changedCells(const HxMap& map, int cx, int cy, int r, std::vector<char>& snapshot) {
     int changed = 0;
     std::size_t k = 0;
-    const bool first = snapshot.empty();
+    const std::size_t side = 2 * static_cast<std::size_t>(r) + 1;
+    const bool first = snapshot.size() != 2 * side * side;
+    if (first) snapshot.assign(2 * side * side, 0);
     for (int x = cx - r; x <= cx + r; ++x)
         for (int y = cy - r; y <= cy + r; ++y) {
             const char t = map.t(x, y), e = map.e(x, y);
-            if (first) {
-                snapshot.push_back(t);
-                snapshot.push_back(e);
-            } else {
-                changed += snapshot[k] != t || snapshot[k + 1] != e;
-                snapshot[k] = t;
-                snapshot[k + 1] = e;
-            }
+            if (!first) changed += snapshot[k] != t || snapshot[k + 1] != e;
+            snapshot[k] = t;
+            snapshot[k + 1] = e;
             k += 2;
         }
     return changed;
 }
 
 void brushPasses(bool quick) {
-    heading("Brush pass, radius 16, at the view's centre (terrain and elevation alternate every pass)");
+    heading("Brush pass, radius 16, at the view's centre, until the X server has done it");
     Window win(2000, 2000);
     auto* view = win.view;
     view->setTool(16);
     view->setMouse(0, MODE_ELEVATION_TERRAIN);
-    int pass = 0;
     wxMouseEvent up(wxEVT_LEFT_UP);
     up.m_x = kViewW / 2;
     up.m_y = kViewH / 2;
-    for (int zoom : {0, 8, 16, 64}) {
-        win.show(zoom, 300);
+    const std::vector<int> zooms{0, 8, 16, 64};
+    std::vector<std::vector<double>> times(zooms.size()), changes(zooms.size()), refTimes(zooms.size());
+    std::vector<int> passes(zooms.size());
+    // One pass at zooms[k]; terrain and elevation alternate from one pass to
+    // the next at that zoom, so that every pass changes cells.
+    auto once = [&](std::size_t k, std::vector<double>* t, std::vector<double>* c) {
         int cx = 0, cy = 0;
         view->getHexFromImage(up.m_x, up.m_y, cx, cy);
         std::vector<char> snapshot;
         changedCells(*view, cx, cy, 16, snapshot);
-        auto once = [&](std::vector<double>* times, std::vector<double>* changes) {
-            win.frame->tb->terr = (pass % 2) ? '~' : '#';
-            win.frame->tb->elev = (pass % 2) ? 9 : 0;
-            ++pass;
-            const auto a = Clock::now();
-            view->generalMouseUp(0, up);
-            syncDisplay();
-            const double ms = secondsSince(a) * 1000;
-            const int changed = changedCells(*view, cx, cy, 16, snapshot);
-            if (times) times->push_back(ms);
-            if (changes) changes->push_back(changed);
-        };
-        std::vector<double> times, changes, refTimes;
-        once(nullptr, nullptr);
-        once(nullptr, nullptr);
-        for (int i = 0; i < 31; ++i) once(&times, &changes);
-        std::string note = fmt("best %.2f ms, ", *std::min_element(times.begin(), times.end())) +
-                           fmt("%.0f cells changed", median(changes)) + " (" +
-                           fmt("%.0f", *std::min_element(changes.begin(), changes.end())) + "-" +
-                           fmt("%.0f", *std::max_element(changes.begin(), changes.end())) + ")";
-        if (!quick) {
-            view->referenceDrawing = true;
-            for (int i = 0; i < 5; ++i) once(&refTimes, nullptr);
-            view->referenceDrawing = false;
-            note += ", cell by cell " + fmt("%.1f ms", median(refTimes));
+        const bool odd = passes[k]++ % 2;
+        win.frame->tb->terr = odd ? '~' : '#';
+        win.frame->tb->elev = odd ? 9 : 0;
+        const auto a = Clock::now();
+        view->generalMouseUp(0, up);
+        syncDisplay();
+        const double ms = secondsSince(a) * 1000;
+        const int changed = changedCells(*view, cx, cy, 16, snapshot);
+        if (t) t->push_back(ms);
+        if (c) c->push_back(changed);
+    };
+    for (int round = 0; round < kRounds; ++round)
+        for (std::size_t k = 0; k < zooms.size(); ++k) {
+            win.show(zooms[k], 300);
+            once(k, nullptr, nullptr);
+            for (int i = 0; i < kRunsPerVisit; ++i) once(k, &times[k], &changes[k]);
         }
-        figure("brush pass radius 16, zoom " + std::to_string(zoom), median(times), "ms", 3.0, note);
+    if (!quick) {
+        view->referenceDrawing = true;
+        for (std::size_t k = 0; k < zooms.size(); ++k) {
+            win.show(zooms[k], 300);
+            for (int i = 0; i < 5; ++i) once(k, &refTimes[k], nullptr);
+        }
+        view->referenceDrawing = false;
+    }
+    for (std::size_t k = 0; k < zooms.size(); ++k) {
+        std::string note = minOf(times[k], "best %.2f ms, ") + fmt("%.0f cells changed", median(changes[k])) +
+                           minOf(changes[k], " (%.0f") + maxOf(changes[k], "-%.0f)");
+        if (!refTimes[k].empty()) note += ", cell by cell " + fmt("%.1f ms", median(refTimes[k]));
+        figure("brush pass radius 16, zoom " + std::to_string(zooms[k]), median(times[k]), "ms", 3.0, note);
     }
 }
 
