@@ -11,7 +11,7 @@ build=${TARVEN_BUILD_DIR:-$here/build-release}
 bash "$here/scripts/deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(tarven_bench)
-if cmake --build "$build" --target help | grep -qw tarven-render; then
+if cmake --build "$build" --target help | grep -w tarven-render >/dev/null; then
   targets+=(tarven-render)
 fi
 cmake --build "$build" --target "${targets[@]}" -j"$(nproc)"
