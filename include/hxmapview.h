@@ -7,6 +7,8 @@
 
 #include "hexgeometry.h"
 #include "hxmap.h"
+#include "hxpicture.h"
+#include "hxrender.h"
 #include "wxterrains.h"
 
 // A window that shows one map and is that map: zoom 0..7 draws the dot
@@ -66,6 +68,11 @@ public:
     bool referenceDrawing = false;
 
 private:
+    // wts's colours as pixels, for the picture core.
+    hxpic::Colours cellColours{wts};
+    // Draws every paint into a buffer kept between paints.
+    ScreenPainter painter;
+
     void paintRange(wxDC& dc, const hexgeom::CellRange& cells, const wxRect& area);
     wxRect clientRect() const;
 

@@ -33,8 +33,18 @@ public:
     explicit Colours(const HxTerrainSet& terrains);
     Pixel at(char terrain, int elevation) const;
 
+    // The colour of a cell as the map stores it: the elevation byte read as
+    // a signed 8-bit value, whatever the signedness of char. One table read.
+    Pixel cell(char terrain, char elevation) const {
+        return flat[static_cast<unsigned char>(terrain) * kSlots + slot[static_cast<unsigned char>(elevation)]];
+    }
+
 private:
-    Pixel table[256][11];
+    // Slots 0..10 hold elevations 0..10; slot 11 the colour of any other
+    // elevation (code 0 at elevation 0).
+    static constexpr int kSlots = 16;
+    Pixel flat[256 * kSlots];
+    unsigned char slot[256];
 };
 
 // A block of pixels owned by the caller: width x height pixels, stride
@@ -100,8 +110,12 @@ void drawCells(const Picture& picture, const std::vector<hexgeom::Point>& cells,
                Target& target);
 
 // Every pixel that drawing `cells` can touch at this zoom and scroll
-// position. A window's repaint box for those cells, and a file picture's
-// size (cells seen with viewStart = (cells.x1, cells.y1)) come from here.
+// position, labels aside: the bounding box of the squares or of the
+// hexagons with their outlines, with no empty margin. A window's repaint box
+// for those cells, and a file picture's size (cells seen with viewStart =
+// (cells.x1, cells.y1)) come from here. An empty range gives 0 x 0.
+// A label wider or taller than its hexagon's box can reach past this box;
+// its ink there is drawn only where the target and clip reach.
 hexgeom::PixelRect pictureBox(int zoom, const hexgeom::CellRange& cells, hexgeom::Point viewStart);
 
 }  // namespace hxpic

@@ -1,9 +1,15 @@
 #ifndef TARVEN_HXRENDER_H
 #define TARVEN_HXRENDER_H
 
+#include <array>
+#include <memory>
 #include <vector>
 
+#include <wx/colour.h>
+#include <wx/font.h>
+
 #include "hexgeometry.h"
+#include "hxpicture.h"
 
 class wxDC;
 class wxRect;
@@ -26,9 +32,51 @@ struct RenderJob {
 void drawHexCellsReference(wxDC& dc, const RenderJob& job);
 void drawDotCellsReference(wxDC& dc, const RenderJob& job);
 
-// The same pixels, produced in memory and put on the device context in one
-// bitmap. Only the part of the picture inside `area` (client pixels) is
-// produced; nothing outside the cells' own pixels is touched.
+// Elevation labels in a device context's font and text colour, as DrawText
+// puts them there: each value's pixels are learned once from the toolkit and
+// kept for the process's life.
+class ToolkitLabelFont : public hxpic::LabelFont {
+public:
+    explicit ToolkitLabelFont(wxDC& dc);
+    const hxpic::Label& label(int value) override;
+    hxpic::Pixel ink() const override { return ink_; }
+
+private:
+    wxDC& dc_;
+    wxFont font_;
+    wxColour colour_;
+    hxpic::Pixel ink_;
+    std::array<const hxpic::Label*, 128> labels_{};
+};
+
+// Puts a block of pixels on the device context with its top-left corner at
+// (x, y). Transparent pixels leave what the device context shows; `opaque`
+// says that there are none.
+void showPixels(wxDC& dc, const hxpic::Pixel* pixels, int width, int height, std::ptrdiff_t stride, int x, int y,
+                bool opaque);
+
+// Draws the map's pictures through the picture core into a pixel buffer that
+// it keeps from one paint to the next, and hands the pixels to a device
+// context.
+class ScreenPainter {
+public:
+    // The cells' picture, limited to `area` (client pixels): what the
+    // reference drawing gives on a device context clipped to `area`.
+    void paint(wxDC& dc, const HxMap& map, const hxpic::Colours& colours, int zoom, hexgeom::Point viewStart,
+               const hexgeom::CellRange& cells, const wxRect& area);
+    // The listed cells one after another, each over what the device context
+    // shows, clipped to `area`: single-cell repaints in that order.
+    void paintCells(wxDC& dc, const HxMap& map, const hxpic::Colours& colours, int zoom, hexgeom::Point viewStart,
+                    const std::vector<hexgeom::Point>& cells, const wxRect& area);
+
+private:
+    hxpic::Pixel* buffer(std::size_t pixels);
+    std::vector<hxpic::Pixel> buffer_;
+};
+
+// The same pixels as the reference drawing, produced by the picture core.
+// Only the part of the picture inside `area` (client pixels) is produced;
+// nothing outside the cells' own pixels is touched.
 void drawHexCells(wxDC& dc, const RenderJob& job, const wxRect& area);
 void drawDotCells(wxDC& dc, const RenderJob& job, const wxRect& area);
 

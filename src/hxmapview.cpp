@@ -2,7 +2,6 @@
 
 #include <wx/dcclient.h>
 
-#include "hxrender.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(HxMapView, wxScrolledWindow);
 
@@ -78,12 +77,13 @@ void HxMapView::draw(wxDC& dc, const wxRect& area) {
 }
 
 void HxMapView::paintRange(wxDC& dc, const hexgeom::CellRange& cells, const wxRect& area) {
-    const RenderJob job{*this, wts, zoom, viewStart(), cells};
     const bool dots = hexgeom::isDotMap(zoom);
-    if (referenceDrawing)
+    if (referenceDrawing) {
+        const RenderJob job{*this, wts, zoom, viewStart(), cells};
         dots ? drawDotCellsReference(dc, job) : drawHexCellsReference(dc, job);
-    else
-        dots ? drawDotCells(dc, job, area) : drawHexCells(dc, job, area);
+    } else {
+        painter.paint(dc, *this, cellColours, zoom, viewStart(), cells, area);
+    }
 }
 
 void HxMapView::onMouseMove(wxMouseEvent&) {}
@@ -125,7 +125,7 @@ void HxMapView::endRepaintBatch() {
     if (batchDepth == 0 || --batchDepth > 0 || pendingCells.empty()) return;
     wxClientDC dc(this);
     useExactPixels(dc);
-    drawCellsInOrder(dc, *this, wts, zoom, viewStart(), pendingCells);
+    painter.paintCells(dc, *this, cellColours, zoom, viewStart(), pendingCells, clientRect());
     pendingCells.clear();
 }
 

@@ -1,0 +1,55 @@
+// PNG files written a band of rows at a time: the picture is drawn in bands
+// straight into the encoder, so that only a few bands ever exist in memory
+// whatever the picture's size. Drawing the next band and compressing the
+// last one run on two threads.
+#ifndef TARVEN_PNGBANDS_H
+#define TARVEN_PNGBANDS_H
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hxpicture.h"
+
+namespace pngbands {
+
+// Fills rows top..top+rows-1 of the picture into `pixels` (rows x width
+// pixels, stride width). The pixels arrive cleared to 0, transparent.
+using DrawBand = std::function<void(int top, int rows, hxpic::Pixel* pixels)>;
+
+struct Settings {
+    // The colours the picture can hold, transparent (0) among them or not.
+    // Up to 256 give an indexed picture; more, or none, give RGBA.
+    std::vector<hxpic::Pixel> colours;
+    // Rows per band; 0 picks them from the picture's width (about 4 MiB of
+    // pixels per band).
+    int bandRows = 0;
+    int zlibLevel = 1;
+};
+
+enum class Result {
+    Written,
+    // A pixel outside Settings::colours turned up; nothing useful was
+    // written. Writing again with no colours gives an RGBA picture.
+    ColourMissing,
+    Failed,
+};
+
+// Widest and highest picture written: wider rows would not fit the band
+// budget, and common readers refuse more.
+constexpr int kMaxWidth = 1000000;
+constexpr int kMaxHeight = 0x7fffffff;
+
+// Writes a width x height picture (both at least 1 and within the limits
+// above) to `file` as a PNG. `error` gets a message on failure.
+Result write(std::FILE* file, int width, int height, const Settings& settings, const DrawBand& draw,
+             std::string& error);
+
+// The distinct colours of a list, transparent first when present; the order
+// of the palette an indexed picture gets.
+std::vector<hxpic::Pixel> paletteOrder(const std::vector<hxpic::Pixel>& colours);
+
+}  // namespace pngbands
+
+#endif

@@ -1,0 +1,319 @@
+// The command-line tools: their exits, the pictures they write (decoded
+// back with libpng) and the statistics they print.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "hxmap.h"
+#include "hxpicture.h"
+#include "hxterrains.h"
+#include "pngbands.h"
+#include "pngread.h"
+#include "textlabels.h"
+#include "tools.h"
+
+namespace {
+
+const std::string kSmall = TARVEN_EXAMPLES "/small.map";   // 24 x 16
+
+struct ToolRun {
+    int code;
+    std::string out, err;
+};
+
+ToolRun runTool(bool stats, const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int code = stats ? tools::runStats(args, out, err) : tools::runRender(args, out, err);
+    return ToolRun{code, out.str(), err.str()};
+}
+
+// A fresh folder for one test, removed with everything in it at the end.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char name[] = "/tmp/tarven-tools-XXXXXX";
+        path = ::mkdtemp(name);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        if (DIR* d = ::opendir(path.c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+            ::closedir(d);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every terrain next to every other, elevations -1..11: colours outside the
+// table, all the label texts and the fallback colour.
+void fillTestMap(HxMap& map) {
+    const char terrains[] = {'"', '`', '%', ' ', '#', '=', '/', '@', '~', '^', '?', 'x', 0};
+    for (int x = 0; x < map.xs(); ++x)
+        for (int y = 0; y < map.ys(); ++y) {
+            map.st(x, y, terrains[(x * 7 + y * 3) % 13]);
+            map.se(x, y, static_cast<char>((x + 2 * y) % 13 - 1));
+        }
+}
+
+}  // namespace
+
+TEST(ToolExits, MisuseFailureAndSuccess) {
+    TempDir dir;
+    const std::string out = dir / "out.png", bad = dir / "bad.map";
+    writeText(bad, "2 3\n.0#1=2\n");   // one row short
+    struct Row {
+        const char* name;
+        bool stats;
+        std::vector<std::string> args;
+        int code;
+        const char* says;   // on standard error, or standard output for 0
+    };
+    const Row rows[] = {
+        {"render: no arguments", false, {}, 2, "Usage: tarven-render"},
+        {"render: input only", false, {kSmall}, 2, "Usage: tarven-render"},
+        {"render: three files", false, {kSmall, out, out}, 2, "too many"},
+        {"render: zoom not a number", false, {"--zoom", "8x", kSmall, out}, 2, "'8x'"},
+        {"render: zoom without value", false, {kSmall, out, "--zoom"}, 2, "--zoom needs a value"},
+        {"render: three numbers for cells", false, {"--cells", "1,2,3", kSmall, out}, 2, "--cells"},
+        {"render: no cells wide", false, {"--cells=0,0,0,4", kSmall, out}, 2, "--cells"},
+        {"render: negative column", false, {"--cells", "-1,0,2,2", kSmall, out}, 2, "--cells"},
+        {"render: cells beyond the map", false, {"--cells", "24,0,5,5", kSmall, out}, 2, "outside the map of 24 x 16"},
+        {"render: unknown option", false, {"--colour", kSmall, out}, 2, "unknown option '--colour'"},
+        {"render: missing map", false, {dir / "none.map", out}, 1, ""},
+        {"render: malformed map", false, {bad, out}, 1, ""},
+        {"render: output in a missing folder", false, {kSmall, dir / "no/out.png"}, 1, "cannot write '"},
+        {"render: output is a folder", false, {kSmall, dir.path}, 1, "it is a folder"},
+        {"render: help", false, {"--help"}, 0, "Usage: tarven-render"},
+        {"render: version", false, {"--version"}, 0, "tarven-render (Tarven) " TARVEN_VERSION},
+        {"stats: no arguments", true, {}, 2, "Usage: tarven-stats"},
+        {"stats: two maps", true, {kSmall, kSmall}, 2, "one map file"},
+        {"stats: unknown option", true, {"-v", kSmall}, 2, "unknown option '-v'"},
+        {"stats: missing map", true, {dir / "none.map"}, 1, ""},
+        {"stats: malformed map", true, {bad}, 1, ""},
+        {"stats: help", true, {"--help"}, 0, "Usage: tarven-stats"},
+        {"stats: version", true, {"--version"}, 0, "tarven-stats (Tarven) " TARVEN_VERSION},
+    };
+    for (const Row& row : rows) {
+        const ToolRun run = runTool(row.stats, row.args);
+        EXPECT_EQ(run.code, row.code) << row.name << ": " << run.err;
+        EXPECT_NE((row.code == 0 ? run.out : run.err).find(row.says), std::string::npos) << row.name;
+        if (row.code != 0) {
+            EXPECT_EQ(run.out, "") << row.name;
+        }
+        // Nothing written, not even a temporary file.
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"bad.map"}) << row.name;
+    }
+}
+
+// The picture reaches exactly to the last pixel the cells draw; pixel (0, 0)
+// is the top-left client pixel of a view scrolled to the first cell.
+TEST(RenderTool, PictureSizeZoomAndCells) {
+    TempDir dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        int w, h;
+        bool cornerDrawn;   // pixel (0, 0) opaque
+    };
+    const Row rows[] = {
+        {"dots, one pixel a cell", {"--zoom", "0"}, 24, 16, true},
+        {"zoom below 0 is 0", {"--zoom=-4"}, 24, 16, true},
+        {"squares of 4", {"--zoom", "3"}, 96, 64, true},
+        {"hexes by default: odd last column, even columns lower", {}, 23 * 9 + 13, 15 * 9 + 4 + 9, false},
+        {"zoom above 64 is 64", {"--zoom", "99"}, 23 * 65 + 87, 15 * 65 + 32 + 65, false},
+        {"cells from an odd column", {"--cells", "3,2,5,4"}, 4 * 9 + 13, 3 * 9 + 4 + 9, false},
+        {"cells clamped to the map", {"--zoom", "0", "--cells", "20,10,100,100"}, 4, 6, true},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.options;
+        args.push_back(kSmall);
+        args.push_back(dir / "out.png");
+        ASSERT_EQ(runTool(false, args).code, 0) << row.name;
+        DecodedPng png;
+        ASSERT_TRUE(readPng(dir / "out.png", png)) << row.name;
+        EXPECT_EQ(png.width, row.w) << row.name;
+        EXPECT_EQ(png.height, row.h) << row.name;
+        EXPECT_EQ(png.at(0, 0) != 0, row.cornerDrawn) << row.name;
+        EXPECT_EQ(png.colourType, PNG_COLOR_TYPE_PALETTE) << row.name;
+    }
+}
+
+// Drawn band by band, through the palette and the encoder, the picture is
+// the one the picture core draws in one piece.
+TEST(RenderTool, BandsGiveTheWholePicture) {
+    TempDir dir;
+    HxMap map(40, 30);
+    fillTestMap(map);
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    PangoLabelFont labels;
+    const hexgeom::CellRange ranges[] = {{0, 0, 39, 29}, {3, 2, 20, 12}, {10, 29, 12, 29}};
+    for (int zoom : {0, 3, 8, 9, 16, 25, 64})
+        for (const hexgeom::CellRange& cells : ranges) {
+            if (zoom == 64 && cells.x1 == 0) continue;   // large and no news
+            const hexgeom::Point size = tools::pictureSize(zoom, cells);
+            std::vector<hxpic::Pixel> whole(static_cast<std::size_t>(size.x) * size.y, 0);
+            hxpic::Target target{whole.data(), size.x, size.y, size.x, {0, 0}};
+            const hxpic::Picture picture{map, colours, zoom, {cells.x1, cells.y1}, cells, &labels};
+            hxpic::draw(picture, hxpic::Clip{0, 0, size.x, size.y}, target);
+            for (int bandRows : {1, 7, 0}) {
+                std::string error;
+                ASSERT_TRUE(tools::writePicture(map, zoom, cells, dir / "out.png", bandRows, error)) << error;
+                DecodedPng png;
+                ASSERT_TRUE(readPng(dir / "out.png", png));
+                ASSERT_EQ(png.width, size.x);
+                ASSERT_EQ(png.height, size.y);
+                std::size_t differ = 0;
+                while (differ < whole.size() && png.pixels[differ] == whole[differ]) ++differ;
+                EXPECT_EQ(differ, whole.size()) << "zoom " << zoom << " cells " << cells << " bands of "
+                                                << bandRows << ": first difference at " << differ % size.x
+                                                << "," << differ / size.x;
+            }
+        }
+}
+
+TEST(PngBands, PaletteDepthAndFullColour) {
+    TempDir dir;
+    const hxpic::Pixel red = 0xffff0000u, grey = 0xff808080u;
+    std::vector<hxpic::Pixel> many;
+    for (hxpic::Pixel i = 0; i < 300; ++i) many.push_back(hxpic::kOpaque | (i * 0x010203u));
+    struct Row {
+        const char* name;
+        std::vector<hxpic::Pixel> listed, drawn;
+        pngbands::Result result;
+        int colourType, bitDepth;
+    };
+    const Row rows[] = {
+        {"two colours, one bit", {0, red}, {0, red}, pngbands::Result::Written, PNG_COLOR_TYPE_PALETTE, 1},
+        {"opaque only, no transparent entry", {red, grey}, {grey, red}, pngbands::Result::Written,
+         PNG_COLOR_TYPE_PALETTE, 1},
+        {"five colours, four bits", {0, red, grey, hxpic::kBlack, 0xff0000ffu}, {grey, 0, 0xff0000ffu},
+         pngbands::Result::Written, PNG_COLOR_TYPE_PALETTE, 4},
+        {"256 colours, eight bits", std::vector<hxpic::Pixel>(many.begin(), many.begin() + 256),
+         std::vector<hxpic::Pixel>(many.begin() + 40, many.begin() + 256), pngbands::Result::Written,
+         PNG_COLOR_TYPE_PALETTE, 8},
+        {"no list, full colour", {}, many, pngbands::Result::Written, PNG_COLOR_TYPE_RGB_ALPHA, 8},
+        {"over 256 colours, full colour", many, many, pngbands::Result::Written, PNG_COLOR_TYPE_RGB_ALPHA, 8},
+        {"a colour not listed", {0, red}, {red, grey}, pngbands::Result::ColourMissing, 0, 0},
+    };
+    const int w = 37, h = 23;
+    for (const Row& row : rows) {
+        pngbands::Settings settings;
+        settings.colours = row.listed;
+        settings.bandRows = 4;
+        const auto colourAt = [&](int x, int y) { return row.drawn[(x * 3 + y * 5) % row.drawn.size()]; };
+        const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < w; ++x) pixels[y * w + x] = colourAt(x, top + y);
+        };
+        std::FILE* f = std::fopen((dir / "p.png").c_str(), "wb");
+        std::string error;
+        EXPECT_EQ(pngbands::write(f, w, h, settings, draw, error), row.result) << row.name << ": " << error;
+        std::fclose(f);
+        if (row.result != pngbands::Result::Written) continue;
+        DecodedPng png;
+        ASSERT_TRUE(readPng(dir / "p.png", png)) << row.name;
+        EXPECT_EQ(png.colourType, row.colourType) << row.name;
+        EXPECT_EQ(png.bitDepth, row.bitDepth) << row.name;
+        int wrong = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) wrong += png.at(x, y) != colourAt(x, y);
+        EXPECT_EQ(wrong, 0) << row.name;
+    }
+}
+
+// A write that fails part-way (here at a file size limit) keeps the old
+// picture and leaves no temporary file.
+TEST(RenderTool, FailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    writeText(dir / "out.png", "old picture");
+    HxMap map(200, 150);
+    fillTestMap(map);
+    rlimit old;
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 20000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::string error;
+    const bool written = tools::writePicture(map, 8, {0, 0, 199, 149}, dir / "out.png", 0, error);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_NE(error.find("cannot write '" + dir / "out.png" + "': "), std::string::npos) << error;
+    EXPECT_EQ(readText(dir / "out.png"), "old picture");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.png"});
+}
+
+TEST(StatsTool, PrintsTheReportUnchanged) {
+    TempDir dir;
+    std::string zeroRows;
+    for (int i = 2; i < 10; ++i) zeroRows += "   " + std::to_string(i) + "  0.00  0.00  0.0\n";
+    std::string zeroRow1;
+    for (int i = 1; i < 10; ++i) zeroRow1 += "   " + std::to_string(i) + "  0.00  0.0\n";
+    const struct {
+        const char* name;
+        const char* file;
+        std::string report;
+    } rows[] = {
+        {"two terrains on two elevations", "2 1\n.0\n#1\n",
+         "              Terrain\n"
+         "Elev   ' '   '#'  Total\n"
+         "   0 50.00  0.00  50.0\n"
+         "   1  0.00 50.00  50.0\n" +
+             zeroRows + "Tot. 50.00 50.00 \n"},
+        {"one terrain everywhere", "3 4\n?0?0?0?0\n?0?0?0?0\n?0?0?0?0\n",
+         "              Terrain\n"
+         "Elev   '?'  Total\n"
+         "   0 100.00  100.0\n" +
+             zeroRow1 + "Tot. 100.00 \n"},
+    };
+    for (const auto& row : rows) {
+        writeText(dir / "m.map", row.file);
+        const ToolRun run = runTool(true, {dir / "m.map"});
+        EXPECT_EQ(run.code, 0) << row.name;
+        EXPECT_EQ(run.out, row.report) << row.name;
+        EXPECT_EQ(run.err, "") << row.name;
+    }
+}
+
+// Both programs run with no display to talk to; the load's message is the
+// model's, on standard output.
+TEST(ToolPrograms, RunWithoutADisplay) {
+    TempDir dir;
+    const auto run = [&](const std::string& command) {
+        const int status = std::system(("env -u DISPLAY -u WAYLAND_DISPLAY " + command + " >'" + dir / "stdout" +
+                                        "' 2>'" + dir / "stderr" + "'")
+                                           .c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run(TARVEN_RENDER " --zoom 20 '" + kSmall + "' '" + dir / "s.png" + "'"), 0) << readText(dir / "stderr");
+    DecodedPng png;
+    EXPECT_TRUE(readPng(dir / "s.png", png));
+    EXPECT_EQ(run(TARVEN_STATS " '" + kSmall + "'"), 0);
+    EXPECT_EQ(readText(dir / "stdout").rfind("              Terrain\nElev ", 0), 0u);
+    EXPECT_EQ(run(TARVEN_STATS " '" + dir / "none.map" + "'"), 1);
+    EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+    EXPECT_EQ(run(TARVEN_RENDER " '" + dir / "none.map" + "' '" + dir / "n.png" + "'"), 1);
+    EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+}
