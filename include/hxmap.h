@@ -7,7 +7,7 @@
 #include "array2d.h"
 
 // One hex map: xs() columns by ys() rows, every cell a terrain character and
-// a signed 8-bit elevation. Reads outside the grid give 0 and writes outside
+// a signed 8-bit elevation (-128..127 whatever the signedness of char). Reads outside the grid give 0 and writes outside
 // it are dropped. The map also remembers the rectangle of cells written
 // since the last clearXY() (the used extent).
 class HxMap {
@@ -29,7 +29,15 @@ public:
     }
 
     char t(int x, int y) const { return valid(x, y) ? terr.get(x, y) : 0; }
-    char e(int x, int y) const { return valid(x, y) ? elev.get(x, y) : 0; }
+    signed char e(int x, int y) const {
+        return valid(x, y) ? static_cast<signed char>(elev.get(x, y)) : 0;
+    }
+
+    // The xs() cells of row y side by side, column 0 first; y must be a
+    // valid row. Elevation bytes are signed 8-bit values: read them through
+    // signed char.
+    const char* terrainRow(int y) const { return terr.row(y); }
+    const char* elevationRow(int y) const { return elev.row(y); }
 
     void st(int x, int y, char t) {
         if (!valid(x, y)) return;

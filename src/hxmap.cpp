@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -29,10 +30,13 @@
 //    characters makes the row short, one after them is ignored with the rest
 //    of the word. The writer never produces NUL.
 //  - Words after the last expected row are never looked at.
-// Loading happens in two passes: the first counts the complete rows (and
-// prints the elevation warnings) without allocating anything, the second
-// fills a fresh grid, which replaces the map's only when every row is there.
-// A header promising more than the file holds thus costs no memory.
+// Only a regular file is read, and only the bytes it held when it was
+// opened: a pipe, device, socket or folder is refused before anything is
+// read, and a file that keeps growing cannot make the load run on. A header
+// promising more cells than the file has characters for is refused before
+// the grids are allocated, so a load never takes more memory than the file
+// and its cells. The rows then fill fresh grids in one pass; they replace
+// the map's only when every row is there.
 
 namespace {
 
@@ -50,8 +54,8 @@ struct CharClass {
         cls[static_cast<unsigned char>('\r')] = 1;
         cls[0] = 2;
     }
-    bool space(char c) const { return cls[static_cast<unsigned char>(c)] == 1; }
-    bool stop(char c) const { return cls[static_cast<unsigned char>(c)] != 0; }
+    constexpr bool space(char c) const { return cls[static_cast<unsigned char>(c)] == 1; }
+    constexpr bool stop(char c) const { return cls[static_cast<unsigned char>(c)] != 0; }
 };
 constexpr CharClass kClass;
 
@@ -68,9 +72,7 @@ struct TerrainTable {
 };
 constexpr TerrainTable kRead2Real;
 
-// Rows are moved between the row-wise file and the column-wise grid in
-// bands of this many rows, so that both sides are walked in cache-friendly
-// runs.
+// A save writes at most this many rows per write call.
 constexpr int kBand = 64;
 
 std::string format(const char* fmt, ...) {
@@ -89,79 +91,116 @@ std::string format(const char* fmt, ...) {
     return s;
 }
 
-// Reads the whole file. A directory or a read error counts as a file that
-// cannot be opened.
-bool readWholeFile(const char* path, std::vector<char>& buf) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    std::size_t cap = 65536;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) cap = static_cast<std::size_t>(st.st_size) + 1;
-    buf.resize(cap);
-    std::size_t len = 0;
-    for (;;) {
-        if (len == buf.size()) buf.resize(buf.size() * 2);
-        const ssize_t n = ::read(fd, buf.data() + len, buf.size() - len);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        len += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    buf.resize(len);
-    return true;
-}
+// Reads a regular file front to back through one buffer, and never more
+// than the size the file had when it was opened: a file that keeps growing
+// cannot make a load run on. Anything but a regular file, or a read error,
+// counts as a file that cannot be opened. The open does not block (a pipe
+// without a writer would wait for one) and does not make a terminal the
+// controlling one; the type is checked by name first, so that a device is
+// not even opened, and again on the open file, in case the name changed.
+class FileReader {
+public:
+    static constexpr std::size_t kBuffer = std::size_t(256) << 10;
 
-const char* skipSpace(const char* p, const char* end) {
-    while (p != end && kClass.space(*p)) ++p;
-    return p;
+    FileReader() = default;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    bool open(const char* path) {
+        struct stat st;
+        if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd_ < 0) return false;
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+        size_ = static_cast<std::uint64_t>(st.st_size);
+        left_ = size_;
+        buf_.reset(new char[kBuffer]);
+        return true;
+    }
+
+    // The file's size when it was opened.
+    std::uint64_t size() const { return size_; }
+    // Whether a read failed; the reader then acts as if the file ended.
+    bool failed() const { return failed_; }
+
+    // The next character, or -1 at the end.
+    int peek() {
+        if (pos_ == len_ && avail(1) == 0) return -1;
+        return static_cast<unsigned char>(buf_[pos_]);
+    }
+    void next() { ++pos_; }
+
+    // Makes at least want (at most kBuffer) characters ready at cur() unless
+    // the file ends first; returns how many are ready.
+    std::size_t avail(std::size_t want) {
+        if (len_ - pos_ >= want) return len_ - pos_;
+        std::memmove(buf_.get(), buf_.get() + pos_, len_ - pos_);
+        len_ -= pos_;
+        pos_ = 0;
+        while (len_ < want && left_ > 0 && !failed_) {
+            std::size_t room = kBuffer - len_;
+            if (room > left_) room = static_cast<std::size_t>(left_);
+            const ssize_t n = ::read(fd_, buf_.get() + len_, room);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) failed_ = true;
+            if (n <= 0) {
+                left_ = 0;   // an error, or the file shrank meanwhile
+                break;
+            }
+            len_ += static_cast<std::size_t>(n);
+            left_ -= static_cast<std::uint64_t>(n);
+        }
+        return len_ - pos_;
+    }
+    const char* cur() const { return buf_.get() + pos_; }
+    void skip(std::size_t n) { pos_ += n; }
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    std::uint64_t left_ = 0;
+    std::unique_ptr<char[]> buf_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    bool failed_ = false;
+};
+
+void skipSpace(FileReader& in) {
+    for (int c; (c = in.peek()) >= 0 && kClass.space(static_cast<char>(c));) in.next();
 }
 
 // One "%d" conversion: white space, an optional sign, at least one digit.
 // Returns false when no number could be converted; overflow tells whether
 // the number did not fit an int (value is then clamped).
-bool scanInt(const char*& p, const char* end, int& value, bool& overflow) {
-    const char* q = skipSpace(p, end);
+bool scanInt(FileReader& in, int& value, bool& overflow) {
+    skipSpace(in);
     bool negative = false;
-    if (q != end && (*q == '+' || *q == '-')) {
-        negative = *q == '-';
-        ++q;
+    int c = in.peek();
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        in.next();
+        c = in.peek();
     }
-    if (q == end || *q < '0' || *q > '9') return false;
+    if (c < '0' || c > '9') return false;
     const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT_MIN) : INT_MAX;
     std::int64_t v = 0;
     overflow = false;
-    for (; q != end && *q >= '0' && *q <= '9'; ++q) {
+    for (; c >= '0' && c <= '9'; in.next(), c = in.peek()) {
         if (overflow) continue;
-        v = v * 10 + (*q - '0');
+        v = v * 10 + (c - '0');
         if (v > limit) overflow = true;
     }
     if (overflow) value = negative ? INT_MIN : INT_MAX;
     else value = static_cast<int>(negative ? -v : v);
-    p = q;
     return true;
 }
 
-// Whether the word at p has at least n usable characters (none of them
-// white space or NUL).
-bool hasUsable(const char* p, const char* end, std::size_t n) {
-    if (static_cast<std::size_t>(end - p) < n) return false;
-    for (const char* const stop = p + n; p != stop; ++p)
-        if (kClass.stop(*p)) return false;
-    return true;
-}
-
-// The end of the word that goes on at p.
-const char* restOfWord(const char* p, const char* end) {
-    while (p != end && !kClass.space(*p)) ++p;
-    return p;
+// Skips what is left of the current word.
+void restOfWord(FileReader& in) {
+    for (int c; (c = in.peek()) >= 0 && !kClass.space(static_cast<char>(c));) in.next();
 }
 
 // File character to elevation, in 8-bit arithmetic like the format has it:
@@ -173,14 +212,20 @@ char elevationOf(char c) {
 // Characters of one cell as written: a terrain that is NUL or white space
 // would end the row early and is written as "?", an elevation character that
 // would do the same as "0". Everything else is written exactly.
-char fileTerrain(char t) {
-    const char c = HxMap::real2read(t);
-    return kClass.stop(c) ? '?' : c;
-}
-char fileElevation(char e) {
-    const char c = static_cast<char>(static_cast<unsigned char>(e) + 48u);
-    return kClass.stop(c) ? '0' : c;
-}
+// Both as tables by the cell's unsigned byte, for the save loop.
+struct CellWriteTable {
+    char terrain[256] = {};
+    char elevation[256] = {};
+    constexpr CellWriteTable() {
+        for (int i = 0; i < 256; ++i) {
+            const char t = i == ' ' ? '.' : static_cast<char>(i);
+            terrain[i] = kClass.stop(t) ? '?' : t;
+            const char e = static_cast<char>((i + 48) & 0xff);
+            elevation[i] = kClass.stop(e) ? '0' : e;
+        }
+    }
+};
+constexpr CellWriteTable kWrite;
 
 // Follows symbolic links so that saving replaces the file a link points to
 // and keeps the link. A path that does not exist (yet) is its own target.
@@ -268,74 +313,98 @@ bool HxMap::loadMap(const char* filename) {
     }
 }
 
+namespace {
+
+// Reads the 2 x cols characters of the row at the reader into a row of
+// terrain and one of elevations. False when the row is short: the file
+// ends, or white space or NUL comes, among them.
+bool readRow(FileReader& in, char* trow, char* erow, int cols) {
+    for (int j = 0; j < cols;) {
+        const std::size_t ready = in.avail(2) / 2;
+        if (ready == 0) return false;
+        const int n = ready < static_cast<std::size_t>(cols - j) ? static_cast<int>(ready) : cols - j;
+        const char* const p = in.cur();
+        unsigned stop = 0;
+        for (int k = 0; k < n; ++k) {
+            const char t = p[2 * k];
+            const char c = p[2 * k + 1];
+            stop |= kClass.cls[static_cast<unsigned char>(t)] | kClass.cls[static_cast<unsigned char>(c)];
+            trow[j + k] = kRead2Real(t);
+            erow[j + k] = elevationOf(c);
+        }
+        if (stop != 0) return false;
+        in.skip(2 * static_cast<std::size_t>(n));
+        j += n;
+    }
+    restOfWord(in);
+    skipSpace(in);
+    return true;
+}
+
+// Prints the warning for every elevation of a row read that did not come
+// from '0'..'9'.
+void warnElevations(const char* erow, int cols, int y) {
+    for (int j = 0; j < cols; ++j) {
+        if (static_cast<unsigned char>(erow[j]) <= 9) continue;
+        const char c = static_cast<char>(static_cast<unsigned char>(erow[j]) + 48u);
+        std::printf("Invalid map elevation char at %d,%d: %c\n", j, y, c);
+    }
+}
+
+}  // namespace
+
 bool HxMap::readMap(const char* filename) {
-    std::vector<char> file;
-    if (!readWholeFile(filename, file)) {
+    FileReader in;
+    auto cannotOpen = [&]() {
         fail(format("Error opening file %s!\n", filename).c_str());
         return false;
-    }
-    const char* const begin = file.data();
-    const char* const end = begin + file.size();
+    };
+    if (!in.open(filename)) return cannotOpen();
 
-    const char* p = begin;
     int rows = 0;
     int cols = 0;
     bool rowsTooLarge = false;
     bool colsTooLarge = false;
-    if (scanInt(p, end, rows, rowsTooLarge)) {
-        p = skipSpace(p, end);
-        if (scanInt(p, end, cols, colsTooLarge)) p = skipSpace(p, end);
+    if (scanInt(in, rows, rowsTooLarge)) {
+        skipSpace(in);
+        if (scanInt(in, cols, colsTooLarge)) skipSpace(in);
     }
+    if (in.failed()) return cannotOpen();
     if (rows <= 0 || cols <= 0 || rowsTooLarge || colsTooLarge) {
         fail(format("Error reading file %s : Invalid map size? (%d x %d)\n", filename, cols, rows).c_str());
         return false;
     }
 
-    // First pass: count the complete rows.
     const std::size_t rowChars = 2 * static_cast<std::size_t>(cols);
-    const char* const body = p;
     int rowsRead = 0;
-    while (rowsRead < rows && p != end) {
-        if (!hasUsable(p, end, rowChars)) break;
-        bool bad = false;
-        for (std::size_t k = 1; k < rowChars; k += 2)
-            bad |= static_cast<unsigned char>(p[k] - '0') > 9;
-        for (int j = 0; bad && j < cols; ++j) {
-            const char c = p[2 * static_cast<std::size_t>(j) + 1];
-            const char v = elevationOf(c);
-            if (v < 0 || v > 9) std::printf("Invalid map elevation char at %d,%d: %c\n", j, rowsRead, c);
-        }
-        ++rowsRead;
-        p = skipSpace(restOfWord(p + rowChars, end), end);
-    }
-    if (rowsRead != rows ||
-        static_cast<std::uint64_t>(rows) * rowChars > static_cast<std::uint64_t>(file.size())) {
+    auto tooEarly = [&]() {
+        if (in.failed()) return cannotOpen();
         fail(format("Error reading file %s : Too early EOF (%d<->%d)!\n", filename, rowsRead, rows).c_str());
         return false;
+    };
+    if (static_cast<std::uint64_t>(rows) * rowChars > in.size()) {
+        // The file cannot hold every row: count the complete ones for the
+        // message through one row of scratch space, which the file holds
+        // twice over if any row is complete.
+        if (rowChars > in.size()) return tooEarly();
+        std::vector<char> trow(static_cast<std::size_t>(cols));
+        std::vector<char> erow(static_cast<std::size_t>(cols));
+        while (rowsRead < rows && readRow(in, trow.data(), erow.data(), cols)) {
+            warnElevations(erow.data(), cols, rowsRead);
+            ++rowsRead;
+        }
+        return tooEarly();
     }
 
-    // Second pass: every row is there, fill a fresh grid (every cell is
-    // written, so it starts zero rather than "?").
+    // Every cell is written, so the grids start zero rather than "?".
     Array2d<char> newElev(cols, rows);
     Array2d<char> newTerr(cols, rows);
-    p = body;
-    const char* band[kBand];
-    for (int i0 = 0; i0 < rows; i0 += kBand) {
-        const int n = rows - i0 < kBand ? rows - i0 : kBand;
-        for (int k = 0; k < n; ++k) {
-            band[k] = p;
-            p = skipSpace(restOfWord(p + rowChars, end), end);
-        }
-        for (int j = 0; j < cols; ++j) {
-            char* tcol = &newTerr.get(j, i0);
-            char* ecol = &newElev.get(j, i0);
-            const std::size_t at = 2 * static_cast<std::size_t>(j);
-            for (int k = 0; k < n; ++k) {
-                tcol[k] = kRead2Real(band[k][at]);
-                ecol[k] = elevationOf(band[k][at + 1]);
-            }
-        }
+    for (; rowsRead < rows; ++rowsRead) {
+        char* const erow = newElev.row(rowsRead);
+        if (!readRow(in, newTerr.row(rowsRead), erow, cols)) return tooEarly();
+        warnElevations(erow, cols, rowsRead);
     }
+    if (in.failed()) return cannotOpen();
 
     std::string newName(filename);
     // From here on nothing can fail.
@@ -410,13 +479,13 @@ bool HxMap::saveMap(const char* filename) const {
 
     for (int y0 = 0; ok && y0 < ysize; y0 += bandRows) {
         const int n = ysize - y0 < bandRows ? ysize - y0 : bandRows;
-        for (int x = 0; x < xsize; ++x) {
-            const char* tcol = &terr.get(x, y0);
-            const char* ecol = &elev.get(x, y0);
-            char* cell = out.data() + 2 * static_cast<std::size_t>(x);
-            for (int k = 0; k < n; ++k, cell += rowLen) {
-                cell[0] = fileTerrain(tcol[k]);
-                cell[1] = fileElevation(ecol[k]);
+        for (int k = 0; k < n; ++k) {
+            const char* trow = terr.row(y0 + k);
+            const char* erow = elev.row(y0 + k);
+            char* cell = out.data() + rowLen * static_cast<std::size_t>(k);
+            for (int x = 0; x < xsize; ++x, cell += 2) {
+                cell[0] = kWrite.terrain[static_cast<unsigned char>(trow[x])];
+                cell[1] = kWrite.elevation[static_cast<unsigned char>(erow[x])];
             }
         }
         for (int k = 0; k < n; ++k) out[rowLen * static_cast<std::size_t>(k) + rowLen - 1] = '\n';
@@ -452,9 +521,9 @@ void HxMap::statistics(std::ostream& out) const {
     std::vector<long long> elevation(kElevations, 0);
     std::vector<long long> both(static_cast<std::size_t>(kElevations) * kTerrains, 0);
     const long long total = static_cast<long long>(xsize) * ysize;
-    for (int x = 0; x < xsize; ++x) {
-        for (int y = 0; y < ysize; ++y) {
-            const int e = elev.get(x, y);
+    for (int y = 0; y < ysize; ++y) {
+        for (int x = 0; x < xsize; ++x) {
+            const int e = static_cast<signed char>(elev.get(x, y));
             const int t = static_cast<signed char>(terr.get(x, y));
             if (e < 0 || e >= kElevations || t < 0 || t >= kTerrains) continue;
             ++elevation[e];
