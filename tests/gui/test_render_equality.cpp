@@ -1,5 +1,6 @@
-// The in-memory drawing must give exactly the pixels of the cell-by-cell
-// drawing, at every zoom, scroll position and for single-cell repaints.
+// The picture core, as the window paints through it, must give exactly the
+// pixels of the cell-by-cell drawing, at every zoom, scroll position and for
+// single-cell repaints.
 #include <wx/dcmemory.h>
 
 #include "harness.h"
@@ -9,6 +10,9 @@
 namespace {
 
 const char kTerrains[] = {'"', '`', '%', ' ', '#', '=', '/', '@', '~', '^', '?', 'x', 0};
+// Elevations 0..10, two just outside the colour table, and labels of three
+// digits wider than a zoom-16 hexagon; -128 is the byte 0x80.
+const int kElevations[] = {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 99, 127, -128};
 
 struct Fixture {
     wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "equality");
@@ -17,11 +21,11 @@ struct Fixture {
         frame->SetClientSize(304, 224);
         frame->Show();
         waitFor([&] { return view->GetClientSize().GetWidth() > 0; });
-        // Every terrain next to every other, elevations 0..10 and two outside the cache.
+        // Every terrain next to every other, with every kind of elevation.
         for (int x = 0; x < view->xs(); ++x)
             for (int y = 0; y < view->ys(); ++y) {
                 view->HxMap::st(x, y, kTerrains[(x * 7 + y * 3) % 13]);
-                view->HxMap::se(x, y, static_cast<char>((x + 2 * y) % 13 - 1));
+                view->HxMap::se(x, y, static_cast<char>(kElevations[(x + 2 * y) % 16]));
             }
     }
     ~Fixture() {
