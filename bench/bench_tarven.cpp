@@ -530,9 +530,10 @@ void wholeMapPicture(const std::string& examples) {
         std::fill(held.begin(), held.end(), 0);
         drawInto(held.data());
     });
+    const std::string note =
+        fmt("examples/large.map, %.0f MB block held and cleared, ", pixels * 4 / 1e6) + fmt("best %.0f ms", warm.best);
     figure("whole map " + mapSize(map) + ", zoom 8, " + std::to_string(box.w) + " x " + std::to_string(box.h) + " px",
-           warm.median, "ms", 150.0, fmt("examples/large.map, %.0f MB block held and cleared, best ", pixels * 4 / 1e6) +
-                                         fmt("%.0f ms", warm.best));
+           warm.median, "ms", 150.0, note);
     held = std::vector<hxpic::Pixel>();
     const Timing fresh = timeMs(0, 3, [&] {
         std::unique_ptr<hxpic::Pixel, decltype(&std::free)> block(
