@@ -684,9 +684,9 @@ void renderTool(const std::string& tool, const std::string& examples, bool quick
             figure("tarven-render zoom 8", median(times), "s", 0.6, note);
         else
             figure("tarven-render zoom 0", median(times), "s", 0.1, note, true);
-        figure("tarven-render peak memory, zoom " + std::to_string(zoom), peakKb / 1024, "MiB", 64.0,
-               peakKb <= floorKb ? fmt("at most: the starter's own is %.1f MiB", floorKb / 1024) : "largest of the runs",
-               true);
+        const std::string peakNote =
+            peakKb <= floorKb ? fmt("at most: the starter's own is %.1f MiB", floorKb / 1024) : "largest of the runs";
+        figure("tarven-render peak memory, zoom " + std::to_string(zoom), peakKb / 1024, "MiB", 64.0, peakNote, true);
     }
 }
 
