@@ -102,10 +102,15 @@ struct Clip {
 // Draws the picture's cells, row after row, into the part of `target` that
 // lies inside `clip`: exactly the pixels the cell-by-cell reference drawing
 // gives for that clip box. Pixels no cell covers are left as they were.
+// Only the cells that reach into that part are read, so a large picture can
+// be drawn band by band: targets of successive rows with the same clip give
+// the pixels of one whole target. The stamps are shared and guarded, so
+// several threads may draw at once (each with its own target and font).
 void draw(const Picture& picture, const Clip& clip, Target& target);
 
 // Draws the listed cells one after another, each over what is there: what
-// single-cell repaints in that order give. picture.cells is not used.
+// single-cell repaints in that order give. picture.cells is not used; cells
+// outside the map are skipped.
 void drawCells(const Picture& picture, const std::vector<hexgeom::Point>& cells, const Clip& clip,
                Target& target);
 

@@ -22,7 +22,7 @@ struct Settings {
     // The colours the picture can hold, transparent (0) among them or not.
     // Up to 256 give an indexed picture; more, or none, give RGBA.
     std::vector<hxpic::Pixel> colours;
-    // Rows per band; 0 picks them from the picture's width (about 4 MiB of
+    // Rows per band; 0 picks them from the picture's width (about 1 MiB of
     // pixels per band).
     int bandRows = 0;
     int zlibLevel = 1;

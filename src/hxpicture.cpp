@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include <cairo.h>
 
@@ -179,6 +180,11 @@ Area writable(const Clip& clip, const Target& t) {
                                                static_cast<long long>(t.origin.y) + t.height, INT_MAX)))};
 }
 
+// Most runs of a hexagon are a few pixels long: a plain loop beats a call.
+inline void fillRun(Pixel* p, int n, Pixel colour) {
+    for (int k = 0; k < n; ++k) p[k] = colour;
+}
+
 class Writer {
 public:
     Writer(Target& t, const Area& a) : t_(t), a_(a) {}
@@ -193,16 +199,15 @@ public:
         x0 = std::max(x0, a_.x0);
         x1 = std::min(x1, a_.x1 - 1);
         if (x0 > x1) return;
-        Pixel* p = at(x0, y);
-        std::fill(p, p + (x1 - x0 + 1), colour);
+        fillRun(at(x0, y), x1 - x0 + 1, colour);
     }
 
     void stamp(const Stamp& s, int ox, int oy, Pixel colour) const {
         if (ox + s.minX >= a_.x0 && ox + s.maxX < a_.x1 && oy + s.minY >= a_.y0 && oy + s.maxY < a_.y1) {
             Pixel* base = at(ox, oy);
             for (const StampSpan& r : s.spans) {
-                Pixel* p = base + static_cast<std::ptrdiff_t>(r.y) * t_.stride;
-                std::fill(p + r.x0, p + r.x1 + 1, r.outline ? kBlack : colour);
+                fillRun(base + static_cast<std::ptrdiff_t>(r.y) * t_.stride + r.x0, r.x1 - r.x0 + 1,
+                        r.outline ? kBlack : colour);
             }
             return;
         }
@@ -231,26 +236,22 @@ int clampInt(long long v) { return static_cast<int>(std::clamp<long long>(v, INT
 
 bool isEven(int col) { return col % 2 == 0; }
 
-// The cells of one row of the map, read in order.
+// The cells of one row of the map, read in place: the map keeps its rows
+// side by side.
 class RowReader {
 public:
-    RowReader(const HxMap& map, int x1, int x2)
-        : map_(map), x1_(x1), terrain_(static_cast<std::size_t>(x2 - x1 + 1)), elevation_(terrain_.size()) {}
-
+    explicit RowReader(const HxMap& map) : map_(map) {}
     void read(int y) {
-        for (std::size_t k = 0; k < terrain_.size(); ++k) {
-            const int x = x1_ + static_cast<int>(k);
-            terrain_[k] = map_.t(x, y);
-            elevation_[k] = map_.e(x, y);
-        }
+        terrain_ = map_.terrainRow(y);
+        elevation_ = map_.elevationRow(y);
     }
-    char t(int x) const { return terrain_[static_cast<std::size_t>(x - x1_)]; }
-    char e(int x) const { return elevation_[static_cast<std::size_t>(x - x1_)]; }
+    char t(int x) const { return terrain_[x]; }
+    char e(int x) const { return elevation_[x]; }
 
 private:
     const HxMap& map_;
-    int x1_;
-    std::vector<char> terrain_, elevation_;
+    const char* terrain_ = nullptr;
+    const char* elevation_ = nullptr;
 };
 
 // Labels of one drawing: the font's labels looked up once per value.
@@ -305,7 +306,7 @@ void drawHexes(const Picture& pic, const Clip& clip, const Writer& out) {
         stamps[static_cast<std::size_t>(j - x1)] =
             &stampAt(zoom, shape.hxs, static_cast<int>((j - vx) * p), clip, whole);
     LabelCache cache(labels ? pic.labels : nullptr);
-    RowReader row(pic.map, x1, x2);
+    RowReader row(pic.map);
     for (int i = y1; i <= y2; ++i) {
         row.read(i);
         const int rowY = static_cast<int>((i - vy) * p);
@@ -330,7 +331,7 @@ void drawDots(const Picture& pic, const Writer& out) {
     // Pixel columns of the squares x1..x2 inside the area.
     const int left = static_cast<int>(std::max<long long>((x1 - vx) * p, a.x0));
     const int right = static_cast<int>(std::min<long long>((x2 - vx + 1) * p, a.x1));   // exclusive
-    RowReader row(pic.map, x1, x2);
+    RowReader row(pic.map);
     for (int i = y1; i <= y2; ++i) {
         row.read(i);
         const int top = static_cast<int>(std::max<long long>((i - vy) * p, a.y0));
@@ -382,10 +383,21 @@ void drawCells(const Picture& picture, const std::vector<hexgeom::Point>& cells,
     const hexgeom::HexShape shape = hexgeom::hexShape(zoom);
     const Stamp& whole = wholeStamp(zoom);
     const bool labels = hexgeom::hasLabels(zoom) && picture.labels;
+    const int reach = labels ? p : 0;   // how far a label may reach past its hexagon
     LabelCache cache(labels ? picture.labels : nullptr);
-    for (const hexgeom::Point& c : cells) {
-        if (!map.valid(c.x, c.y)) continue;
+    // A cell listed again later is drawn only there: its later drawing
+    // writes every pixel its earlier one wrote, with the same values.
+    std::unordered_map<long long, std::size_t> last;
+    for (std::size_t k = 0; k < cells.size(); ++k)
+        last[static_cast<long long>(cells[k].y) << 32 | static_cast<unsigned>(cells[k].x)] = k;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+        const hexgeom::Point c = cells[k];
+        if (!map.valid(c.x, c.y) || last[static_cast<long long>(c.y) << 32 | static_cast<unsigned>(c.x)] != k)
+            continue;
         const hexgeom::Point o = hexgeom::hexOrigin(zoom, c.x, c.y, picture.viewStart);
+        if (o.x + whole.maxX + reach < a.x0 || o.x + whole.minX - reach >= a.x1 ||
+            o.y + whole.maxY + reach < a.y0 || o.y + whole.minY - reach >= a.y1)
+            continue;
         const char el = map.e(c.x, c.y);
         drawHex(out, shape, stampAt(zoom, shape.hxs, o.x, clip, whole), o.x, o.y,
                 picture.colours.cell(map.t(c.x, c.y), el), el, labels ? &cache : nullptr);

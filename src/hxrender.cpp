@@ -202,6 +202,14 @@ wxRect withLabels(wxRect box, int zoom) {
     return box;
 }
 
+// Whether the cells covered every pixel. Such a picture goes to the screen
+// without blending, which is much cheaper there.
+bool opaque(const hxpic::Pixel* pixels, std::size_t n) {
+    hxpic::Pixel all = hxpic::kOpaque;
+    for (std::size_t i = 0; i < n; ++i) all &= pixels[i];
+    return (all & hxpic::kOpaque) == hxpic::kOpaque;
+}
+
 }  // namespace
 
 hxpic::Pixel* ScreenPainter::buffer(std::size_t pixels) {
@@ -227,7 +235,7 @@ void ScreenPainter::paint(wxDC& dc, const HxMap& map, const hxpic::Colours& colo
         if (!dots) std::fill(pixels, pixels + n, 0u);
         hxpic::Target target{pixels, box.width, rows, box.width, {box.x, y}};
         hxpic::draw(picture, clipOf(area), target);
-        showPixels(dc, pixels, box.width, rows, box.width, box.x, y, dots);
+        showPixels(dc, pixels, box.width, rows, box.width, box.x, y, dots || opaque(pixels, n));
     }
 }
 
@@ -249,7 +257,7 @@ void ScreenPainter::paintCells(wxDC& dc, const HxMap& map, const hxpic::Colours&
     std::fill(pixels, pixels + n, 0u);
     hxpic::Target target{pixels, box.width, box.height, box.width, {box.x, box.y}};
     hxpic::drawCells(picture, cells, clipOf(area), target);
-    showPixels(dc, pixels, box.width, box.height, box.width, box.x, box.y, false);
+    showPixels(dc, pixels, box.width, box.height, box.width, box.x, box.y, opaque(pixels, n));
 }
 
 void drawHexCells(wxDC& dc, const RenderJob& job, const wxRect& area) {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -109,24 +110,18 @@ void packRgba(const Pixel* src, int width, unsigned char* dst) {
 }
 
 // What the drawing thread and the encoding thread share: two bands of
-// pixels that go back and forth, and how the encoder ended.
+// packed rows that go back and forth, and how the encoder ended.
 struct Shared {
     png_structp png = nullptr;
     png_infop info = nullptr;
     std::FILE* file = nullptr;
-    int width = 0;
-    int bits = 8;
-    bool indexed = false;
-    const Lookup* lookup = nullptr;
-    std::vector<unsigned char> row;   // one packed row
-
-    std::vector<Pixel> band[2];
+    std::vector<unsigned char> band[2];
+    std::vector<png_bytep> rowPointers[2];
     int rows[2] = {0, 0};
     bool full[2] = {false, false};
     bool noMore = false;    // the drawing thread has handed over its last band
     bool stop = false;      // the drawing thread gives up
     bool failed = false;    // the encoder failed; `error` says why
-    bool missing = false;   // a pixel outside the palette turned up
     std::string error;
     std::mutex mutex;
     std::condition_variable changed;
@@ -144,12 +139,11 @@ struct Shared {
         }
         changed.notify_all();
     }
-    void fail(const std::string& why, bool colourMissing) {
+    void fail(const std::string& why) {
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (!failed && !missing) error = why;
-            if (colourMissing) missing = true;
-            else failed = true;
+            if (!failed) error = why;
+            failed = true;
         }
         changed.notify_all();
     }
@@ -157,8 +151,8 @@ struct Shared {
     // has stopped.
     bool waitFree(int slot) {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return !full[slot] || failed || missing; });
-        return !failed && !missing;
+        changed.wait(lock, [&] { return !full[slot] || failed; });
+        return !failed;
     }
     void publish(int slot, int n) {
         {
@@ -175,14 +169,6 @@ struct Shared {
             stop = giveUp;
         }
         changed.notify_all();
-    }
-    // Packs row r of a band into `row`; false when a pixel is not in the
-    // palette.
-    bool pack(int slot, int r) {
-        const Pixel* src = band[slot].data() + static_cast<std::size_t>(width) * r;
-        if (indexed) return packIndexed(src, width, bits, *lookup, row.data());
-        packRgba(src, width, row.data());
-        return true;
     }
 };
 
@@ -209,20 +195,14 @@ void onPngFlush(png_structp) {}
 // would skip.
 void encode(Shared* shared) {
     if (setjmp(png_jmpbuf(shared->png))) {
-        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error, false);
+        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
         return;
     }
     png_write_info(shared->png, shared->info);
     for (int k = 0;; k ^= 1) {
         const int slot = shared->takeFull(k);
         if (slot < 0) break;
-        for (int r = 0; r < shared->rows[slot]; ++r) {
-            if (!shared->pack(slot, r)) {
-                shared->fail("a colour outside the palette", true);
-                return;
-            }
-            png_write_row(shared->png, shared->row.data());
-        }
+        png_write_rows(shared->png, shared->rowPointers[slot].data(), static_cast<png_uint_32>(shared->rows[slot]));
         shared->release(slot);
     }
     if (!shared->stop) png_write_end(shared->png, nullptr);
@@ -243,19 +223,20 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
         indexed ? (static_cast<std::size_t>(width) * bits + 7) / 8 : static_cast<std::size_t>(width) * 4;
 
     int bandRows = settings.bandRows;
-    if (bandRows <= 0) bandRows = static_cast<int>((std::size_t(4) << 20) / (static_cast<std::size_t>(width) * 4));
+    if (bandRows <= 0) bandRows = static_cast<int>((std::size_t(1) << 20) / (static_cast<std::size_t>(width) * 4));
     bandRows = std::max(1, std::min(bandRows, height));
 
     const Lookup lookup(indexed ? palette : std::vector<Pixel>());
     Shared shared;
     shared.file = file;
-    shared.width = width;
-    shared.bits = bits;
-    shared.indexed = indexed;
-    shared.lookup = &lookup;
+    std::unique_ptr<Pixel[]> pixels;   // cleared band by band, as far as needed
     try {
-        shared.row.resize(rowBytes);
-        for (auto& band : shared.band) band.resize(static_cast<std::size_t>(width) * bandRows);
+        pixels.reset(new Pixel[static_cast<std::size_t>(width) * bandRows]);
+        for (int s = 0; s < 2; ++s) {
+            shared.band[s].resize(rowBytes * bandRows);
+            shared.rowPointers[s].resize(bandRows);
+            for (int r = 0; r < bandRows; ++r) shared.rowPointers[s][r] = shared.band[s].data() + rowBytes * r;
+        }
     } catch (const std::bad_alloc&) {
         error = "out of memory";
         return Result::Failed;
@@ -303,25 +284,30 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
     png_set_compression_strategy(shared.png, Z_DEFAULT_STRATEGY);
     png_set_compression_buffer_size(shared.png, 1 << 18);
 
-    // This thread draws band k + 1 while the encoder packs and compresses
-    // band k.
+    // This thread draws and packs band k + 1 while the encoder compresses
+    // band k: compression is the larger half.
     std::thread encoder(encode, &shared);
-    bool stopped = false;
+    bool missing = false, encoderStopped = false;
     int slot = 0;
     for (int top = 0; top < height; top += bandRows, slot ^= 1) {
         const int n = std::min(bandRows, height - top);
+        std::fill(pixels.get(), pixels.get() + static_cast<std::ptrdiff_t>(width) * n, 0u);
+        draw(top, n, pixels.get());
         if (!shared.waitFree(slot)) {
-            stopped = true;
+            encoderStopped = true;
             break;
         }
-        std::vector<Pixel>& pixels = shared.band[slot];
-        std::fill(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(width) * n, 0u);
-        draw(top, n, pixels.data());
+        for (int r = 0; r < n && !missing; ++r) {
+            const Pixel* src = pixels.get() + static_cast<std::size_t>(width) * r;
+            if (indexed) missing = !packIndexed(src, width, bits, lookup, shared.rowPointers[slot][r]);
+            else packRgba(src, width, shared.rowPointers[slot][r]);
+        }
+        if (missing) break;
         shared.publish(slot, n);
     }
-    shared.finish(stopped);
+    shared.finish(missing || encoderStopped);
     encoder.join();
-    Result result = shared.failed ? Result::Failed : shared.missing ? Result::ColourMissing : Result::Written;
+    Result result = shared.failed ? Result::Failed : missing ? Result::ColourMissing : Result::Written;
     if (result == Result::Written && std::fflush(file) != 0) {
         shared.error = std::strerror(errno);
         result = Result::Failed;

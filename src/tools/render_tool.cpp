@@ -99,14 +99,16 @@ std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours&
                                          bool used[128]) {
     bool seen[256][11] = {};
     bool outOfTable = false;
-    for (int y = cells.y1; y <= cells.y2; ++y)
+    for (int y = cells.y1; y <= cells.y2; ++y) {
+        const char* terrain = map.terrainRow(y);
+        const char* elevation = map.elevationRow(y);
         for (int x = cells.x1; x <= cells.x2; ++x) {
-            const char t = map.t(x, y);
-            const int e = map.e(x, y);
-            if (e >= 0 && e <= 10) seen[static_cast<unsigned char>(t)][e] = true;
+            const int e = static_cast<signed char>(elevation[x]);
+            if (e >= 0 && e <= 10) seen[static_cast<unsigned char>(terrain[x])][e] = true;
             else outOfTable = true;
             if (e > 0) used[e] = true;
         }
+    }
     std::vector<hxpic::Pixel> list{0};
     for (int t = 0; t < 256; ++t)
         for (int e = 0; e <= 10; ++e)
@@ -243,8 +245,10 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     }
     struct stat st;
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-        error = "cannot write " + quoted(path) + ": it is a folder";
+    // Only a regular file is replaced: renaming over a device such as
+    // /dev/null, or a pipe, would put a file in its place.
+    if (exists && !S_ISREG(st.st_mode)) {
+        error = "cannot write " + quoted(path) + (S_ISDIR(st.st_mode) ? ": it is a folder" : ": it is not a regular file");
         return false;
     }
     const std::size_t slash = target.rfind('/');
@@ -257,7 +261,7 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     }
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    const mode_t mode = exists && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : (0666 & ~mask);
+    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~mask);
     std::FILE* file = ::fdopen(fd, "wb");
     if (!file) {
         ::close(fd);

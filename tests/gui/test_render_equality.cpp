@@ -5,6 +5,7 @@
 
 #include "harness.h"
 #include "hxmapview.h"
+#include "hxpicture.h"
 #include "hxrender.h"
 
 namespace {
@@ -57,6 +58,32 @@ wxImage drawInto(int w, int h, Draw draw) {
     return bitmap.ConvertToImage();
 }
 
+// The picture core's own pixels, drawn over the starting picture in a
+// buffer, as a file picture is drawn: no device context in between.
+wxImage drawWithCore(HxMapView* view, int w, int h) {
+    const wxImage start = startingPicture(w, h).ConvertToImage();
+    std::vector<hxpic::Pixel> pixels(static_cast<std::size_t>(w) * h);
+    for (int i = 0; i < w * h; ++i)
+        pixels[i] = hxpic::kOpaque | start.GetData()[3 * i] << 16 | start.GetData()[3 * i + 1] << 8 |
+                    start.GetData()[3 * i + 2];
+    wxBitmap scratch(1, 1, 24);
+    wxMemoryDC dc(scratch);
+    ToolkitLabelFont labels(dc);
+    const hxpic::Colours colours(view->wts);
+    const hxpic::Picture picture{*view, colours, view->zoom, view->viewStart(),
+                                 hexgeom::wholeViewRange(view->zoom, view->viewStart(), w, h, view->xs(), view->ys()),
+                                 &labels};
+    hxpic::Target target{pixels.data(), w, h, w, {0, 0}};
+    hxpic::draw(picture, {0, 0, w, h}, target);
+    wxImage image(w, h);
+    for (int i = 0; i < w * h; ++i) {
+        image.GetData()[3 * i] = static_cast<unsigned char>(pixels[i] >> 16);
+        image.GetData()[3 * i + 1] = static_cast<unsigned char>(pixels[i] >> 8);
+        image.GetData()[3 * i + 2] = static_cast<unsigned char>(pixels[i]);
+    }
+    return image;
+}
+
 // Number of differing pixels, and where the first one is.
 int differences(const wxImage& a, const wxImage& b, wxPoint& first) {
     int n = 0;
@@ -93,6 +120,9 @@ TEST(RenderEquality, WholeViewAtEveryZoomAndScrollPosition) {
             wxPoint at;
             ASSERT_EQ(differences(reference, fast, at), 0)
                 << "zoom " << zoom << " scroll " << scroll.x << "," << scroll.y << " first at " << at.x << "," << at.y;
+            ASSERT_EQ(differences(reference, drawWithCore(f.view, client.x, client.y), at), 0)
+                << "core, zoom " << zoom << " scroll " << scroll.x << "," << scroll.y << " first at " << at.x << ","
+                << at.y;
         }
     }
 }
