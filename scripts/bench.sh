@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks (under Xvfb when no display is set).
+# Builds and runs the benchmark (under Xvfb when no display is set). When the
+# project has the command-line renderer, it is built too and timed as a
+# whole process.
 #   bash scripts/bench.sh [--quick]
+# --quick takes fewer runs of the load/save processes and skips the slowest
+# cell-by-cell reference figures. Takes a few minutes on two cores.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVEN_BUILD_DIR:-$here/build-release}
 bash "$here/scripts/deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target tarven_bench -j"$(nproc)"
+targets=(tarven_bench)
+if cmake --build "$build" --target help | grep -w tarven-render >/dev/null; then
+  targets+=(tarven-render)
+fi
+cmake --build "$build" --target "${targets[@]}" -j"$(nproc)"
+args=("$@")
+if [ -x "$build/tarven-render" ]; then
+  args+=(--render "$build/tarven-render")
+fi
 export GTK_OVERLAY_SCROLLING=0 NO_AT_BRIDGE=1
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1920x1200x24" "$build/bench/tarven_bench" "$@"
+  exec xvfb-run -a -s "-screen 0 1920x1200x24" "$build/bench/tarven_bench" "${args[@]}"
 else
-  exec "$build/bench/tarven_bench" "$@"
+  exec "$build/bench/tarven_bench" "${args[@]}"
 fi
