@@ -1,10 +1,24 @@
 #ifndef TARVEN_HXMAP_H
 #define TARVEN_HXMAP_H
 
+#include <cstdint>
+#include <functional>
 #include <iostream>
 #include <string>
 
 #include "array2d.h"
+
+// What a load tells as it goes, for callers that want it elsewhere than on
+// standard output, or want to follow or stop a long load.
+struct LoadHooks {
+    // Each warning about a cell ("Invalid map elevation char at ..."),
+    // without its line end. Unset: printed on standard output.
+    std::function<void(const std::string&)> warning;
+    // Called after each band of rows with the bytes read so far and the
+    // file's size; false stops the load, which then fails with the message
+    // "Load cancelled" (not printed) and leaves the map as it was.
+    std::function<bool(std::uint64_t done, std::uint64_t total)> progress;
+};
 
 // One hex map: xs() columns by ys() rows, every cell a terrain character and
 // a signed 8-bit elevation (-128..127 whatever the signedness of char). Reads outside the grid give 0 and writes outside
@@ -72,6 +86,7 @@ public:
     // standard output. A failed load leaves the map exactly as it was; a
     // failed save leaves the file that was there before.
     bool loadMap(const char* filename);
+    bool loadMap(const char* filename, const LoadHooks& hooks);
     bool saveMap(const char* filename) const;
     // The message of the last failed loadMap or saveMap without its line
     // end; empty after a success.
@@ -89,7 +104,7 @@ public:
     void statistics(std::ostream& out = std::cout) const;
 
 private:
-    bool readMap(const char* filename);
+    bool readMap(const char* filename, const LoadHooks& hooks);
     void fail(const char* message) const;
 
     int lowestUsedX = -1;

@@ -124,6 +124,8 @@ public:
 
     // The file's size when it was opened.
     std::uint64_t size() const { return size_; }
+    // The bytes taken from the file so far.
+    std::uint64_t consumed() const { return size_ - left_ - (len_ - pos_); }
     // Whether a read failed; the reader then acts as if the file ended.
     bool failed() const { return failed_; }
 
@@ -305,9 +307,11 @@ void HxMap::fail(const char* message) const {
 
 // Memory runs out only for absurd files; that is reported like any other
 // unreadable file instead of ending the program.
-bool HxMap::loadMap(const char* filename) {
+bool HxMap::loadMap(const char* filename) { return loadMap(filename, LoadHooks{}); }
+
+bool HxMap::loadMap(const char* filename, const LoadHooks& hooks) {
     try {
-        return readMap(filename);
+        return readMap(filename, hooks);
     } catch (const std::bad_alloc&) {
         fail(format("Error reading file %s : Out of memory!\n", filename).c_str());
         return false;
@@ -342,19 +346,25 @@ bool readRow(FileReader& in, char* trow, char* erow, int cols) {
     return true;
 }
 
-// Prints the warning for every elevation of a row read that did not come
-// from '0'..'9'.
-void warnElevations(const char* erow, int cols, int y) {
+// Gives the warning for every elevation of a row read that did not come
+// from '0'..'9': printed, or to the caller's hook.
+void warnElevations(const char* erow, int cols, int y, const LoadHooks& hooks) {
     for (int j = 0; j < cols; ++j) {
         if (static_cast<unsigned char>(erow[j]) <= 9) continue;
         const char c = static_cast<char>(static_cast<unsigned char>(erow[j]) + 48u);
-        std::printf("Invalid map elevation char at %d,%d: %c\n", j, y, c);
+        if (hooks.warning) {
+            std::string line = format("Invalid map elevation char at %d,%d: ", j, y);
+            line += c;
+            hooks.warning(line);
+        } else {
+            std::printf("Invalid map elevation char at %d,%d: %c\n", j, y, c);
+        }
     }
 }
 
 }  // namespace
 
-bool HxMap::readMap(const char* filename) {
+bool HxMap::readMap(const char* filename, const LoadHooks& hooks) {
     FileReader in;
     auto cannotOpen = [&]() {
         fail(format("Error opening file %s!\n", filename).c_str());
@@ -391,7 +401,7 @@ bool HxMap::readMap(const char* filename) {
         std::vector<char> trow(static_cast<std::size_t>(cols));
         std::vector<char> erow(static_cast<std::size_t>(cols));
         while (rowsRead < rows && readRow(in, trow.data(), erow.data(), cols)) {
-            warnElevations(erow.data(), cols, rowsRead);
+            warnElevations(erow.data(), cols, rowsRead, hooks);
             ++rowsRead;
         }
         return tooEarly();
@@ -400,10 +410,17 @@ bool HxMap::readMap(const char* filename) {
     // Every cell is written, so the grids start zero rather than "?".
     Array2d<char> newElev(cols, rows);
     Array2d<char> newTerr(cols, rows);
+    // Progress is told about every 4 MiB of cells.
+    const int rowsPerReport = static_cast<int>(std::max<std::size_t>(1, (std::size_t(4) << 20) / rowChars));
     for (; rowsRead < rows; ++rowsRead) {
+        if (hooks.progress && rowsRead % rowsPerReport == 0 &&
+            !hooks.progress(in.consumed(), in.size())) {
+            lastErr = "Load cancelled";
+            return false;
+        }
         char* const erow = newElev.row(rowsRead);
         if (!readRow(in, newTerr.row(rowsRead), erow, cols)) return tooEarly();
-        warnElevations(erow, cols, rowsRead);
+        warnElevations(erow, cols, rowsRead, hooks);
     }
     if (in.failed()) return cannotOpen();
 
