@@ -1,0 +1,288 @@
+#include "maprows.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <ostream>
+
+#include "mapreader.h"
+
+namespace {
+
+constexpr int kTerrains = 255;
+constexpr int kElevations = 10;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Counting
+
+CellCounts::CellCounts()
+    : terrain_(kTerrains, 0), elevation_(kElevations, 0),
+      both_(static_cast<std::size_t>(kElevations) * kTerrains, 0) {}
+
+void CellCounts::addRow(const char* terrain, const char* elevation, int n) {
+    if (n <= 0) return;
+    total_ += n;
+    for (int x = 0; x < n; ++x) {
+        const int e = static_cast<signed char>(elevation[x]);
+        const int t = static_cast<signed char>(terrain[x]);
+        if (e < 0 || e >= kElevations || t < 0 || t >= kTerrains) continue;
+        ++elevation_[e];
+        ++terrain_[t];
+        ++both_[static_cast<std::size_t>(e) * kTerrains + t];
+    }
+}
+
+void CellCounts::print(std::ostream& out) const {
+    const long long total = total_;
+    // A map without cells shows 0.00 everywhere instead of dividing by 0.
+    auto percent = [total](long long n) {
+        return total == 0 ? 0.0 : static_cast<double>(n) * 100.0 / static_cast<double>(total);
+    };
+    char buf[64];
+    // Returned lengths are used, not strlen: the NUL terrain prints a NUL.
+    auto put = [&out, &buf](int n) {
+        if (n > 0) out.write(buf, n < static_cast<int>(sizeof buf) ? n : static_cast<int>(sizeof buf) - 1);
+    };
+
+    out << "              Terrain\n";
+    out << "Elev ";
+    for (int t = 0; t < kTerrains; ++t)
+        if (terrain_[t] != 0) put(std::snprintf(buf, sizeof buf, "  '%c' ", t));
+    out << " Total\n";
+    for (int i = 0; i < kElevations; ++i) {
+        put(std::snprintf(buf, sizeof buf, "  %2d ", i));
+        for (int t = 0; t < kTerrains; ++t)
+            if (terrain_[t] != 0)
+                put(std::snprintf(buf, sizeof buf, "%5.2f ",
+                                  percent(both_[static_cast<std::size_t>(i) * kTerrains + t])));
+        put(std::snprintf(buf, sizeof buf, " %.1f\n", percent(elevation_[i])));
+    }
+    out << "Tot. ";
+    for (int t = 0; t < kTerrains; ++t)
+        if (terrain_[t] != 0) put(std::snprintf(buf, sizeof buf, "%5.2f ", percent(terrain_[t])));
+    out << "\n";
+}
+
+namespace {
+
+// One row of scratch space, counted as each row arrives.
+class CountingSink : public mapfile::RowSink {
+public:
+    explicit CountingSink(CellCounts& counts) : counts_(counts) {}
+    void begin(int cols, int) override {
+        terrain_.assign(static_cast<std::size_t>(cols), 0);
+        elevation_.assign(static_cast<std::size_t>(cols), 0);
+    }
+    char* terrainRow(int) override { return terrain_.data(); }
+    char* elevationRow(int) override { return elevation_.data(); }
+    void rowDone(int) override {
+        counts_.addRow(terrain_.data(), elevation_.data(), static_cast<int>(terrain_.size()));
+    }
+
+private:
+    CellCounts& counts_;
+    std::vector<char> terrain_, elevation_;
+};
+
+// Prints a load's failure message as HxMap does, and keeps it without its
+// line end.
+bool failWith(const std::string& message, std::string& error) {
+    std::fputs(message.c_str(), stdout);
+    error = message;
+    if (!error.empty() && error.back() == '\n') error.pop_back();
+    return false;
+}
+
+}  // namespace
+
+bool countMapFile(const char* filename, const LoadHooks& hooks, CellCounts& counts, std::string& error) {
+    CellCounts fresh;
+    CountingSink sink(fresh);
+    std::string message;
+    mapfile::Outcome outcome;
+    try {
+        outcome = mapfile::readRows(filename, hooks, sink, message);
+    } catch (const std::bad_alloc&) {
+        return failWith(mapfile::outOfMemory(filename), error);
+    }
+    switch (outcome) {
+    case mapfile::Outcome::Failed:
+        return failWith(message, error);
+    case mapfile::Outcome::Cancelled:
+        error = mapfile::kCancelled;
+        return false;
+    case mapfile::Outcome::Done:
+        break;
+    }
+    counts = fresh;
+    error.clear();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Parts of maps
+
+class MapPartReader {
+public:
+    static bool load(HxMap& map, const char* filename, const PartPick& pick, const LoadHooks& hooks, MapPart& part);
+
+private:
+    enum class Fast { Done, Failed, Cancelled, Unsuitable };
+    static Fast readRows(HxMap& map, const char* filename, const PartPick& pick, const LoadHooks& hooks,
+                         MapPart& part);
+};
+
+namespace {
+
+// The fixed layout of a file whose rows all have the same length.
+struct Layout {
+    std::uint64_t first = 0;    // offset of row 0
+    std::uint64_t stride = 0;   // 2 x cols characters and the line end
+    std::size_t rowChars = 0;
+    std::size_t lineEnd = 0;    // 1 ("\n") or 2 ("\r\n")
+    char end[2] = {'\n', '\n'};
+    int rows = 0, cols = 0;
+    std::uint64_t size = 0;
+
+    std::uint64_t offset(int y) const { return first + stride * static_cast<std::uint64_t>(y); }
+    // The bytes rows y..y+n-1 take in the file: the last row of the file
+    // may lack its line end.
+    std::size_t bytes(int y, int n) const {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(stride * static_cast<std::uint64_t>(n),
+                                                                 size - offset(y)));
+    }
+    // Whether the row at p (of the bytes from there to the buffer's end) is
+    // one a load reads the same way: 2 x cols characters with no white space
+    // or NUL, then exactly the line end, or the end of the file.
+    bool rowFits(const char* p, std::size_t have) const {
+        unsigned stop = 0;
+        for (std::size_t k = 0; k < rowChars; ++k) stop |= mapfile::kClass.cls[static_cast<unsigned char>(p[k])];
+        if (stop != 0) return false;
+        if (have == rowChars) return true;   // the end of the file
+        return have >= rowChars + lineEnd && p[rowChars] == end[0] && (lineEnd == 1 || p[rowChars + 1] == end[1]);
+    }
+};
+
+// Reads the header and works out whether every row of the file can sit at
+// a computed offset: the size must be exactly what such rows make.
+bool fixedLayout(mapfile::FileReader& in, Layout& l) {
+    bool tooLarge = false;
+    mapfile::readHeader(in, l.rows, l.cols, tooLarge);
+    if (in.failed() || tooLarge || l.rows <= 0 || l.cols <= 0) return false;
+    l.size = in.size();
+    l.first = in.consumed();
+    l.rowChars = 2 * static_cast<std::size_t>(l.cols);
+    if (l.first + l.rowChars + 1 > l.size) return false;
+    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(2, l.size - l.first - l.rowChars));
+    if (!in.readAt(l.first + l.rowChars, l.end, tail)) return false;
+    if (l.end[0] == '\n') l.lineEnd = 1;
+    else if (tail == 2 && l.end[0] == '\r' && l.end[1] == '\n') l.lineEnd = 2;
+    else return false;
+    l.stride = l.rowChars + l.lineEnd;
+    const std::uint64_t body = l.stride * static_cast<std::uint64_t>(l.rows);
+    return l.size - l.first == body || l.size - l.first == body - l.lineEnd;
+}
+
+}  // namespace
+
+MapPartReader::Fast MapPartReader::readRows(HxMap& map, const char* filename, const PartPick& pick,
+                                            const LoadHooks& hooks, MapPart& part) {
+    mapfile::FileReader in;
+    Layout l;
+    if (!in.open(filename) || !fixedLayout(in, l)) return Fast::Unsuitable;
+    const hexgeom::CellRange want = pick(l.cols, l.rows);
+    // Every row wanted: a whole load costs the same.
+    if (!want.empty() && want.y1 == 0 && want.y2 == l.rows - 1) return Fast::Unsuitable;
+    if (want.empty()) {
+        part = MapPart{};
+        part.cols = l.cols;
+        part.rows = l.rows;
+        part.rowsOnly = true;
+        return Fast::Done;
+    }
+
+    // The rows are read in bands of about 4 MiB, at least one row, and
+    // every row read is checked whole. Rows with bad elevations are noted
+    // and their warnings given once every row has passed, so that a file
+    // that turns out to break the pattern is loaded whole with no warning
+    // given twice.
+    const int x0 = want.x1 - (want.x1 & 1);
+    const int w = want.x2 - x0 + 1, h = want.y2 - want.y1 + 1;
+    const int bandRows = static_cast<int>(std::max<std::uint64_t>(1, (std::uint64_t(4) << 20) / l.stride));
+    std::vector<char> band;
+    std::vector<char> trow(static_cast<std::size_t>(l.cols)), erow(static_cast<std::size_t>(l.cols));
+    Array2d<char> terrain(w, h), elevation(w, h);
+    band.resize(static_cast<std::size_t>(l.stride) * static_cast<std::size_t>(std::min(bandRows, h)));
+    std::vector<int> warned;
+    const std::uint64_t total = l.stride * static_cast<std::uint64_t>(h);
+    for (int y = want.y1; y <= want.y2; y += bandRows) {
+        if (hooks.progress && !hooks.progress(l.stride * static_cast<std::uint64_t>(y - want.y1), total))
+            return Fast::Cancelled;
+        const int n = std::min(bandRows, want.y2 - y + 1);
+        const std::size_t bytes = l.bytes(y, n);
+        if (!in.readAt(l.offset(y), band.data(), bytes)) return Fast::Unsuitable;
+        for (int k = 0; k < n; ++k) {
+            const char* p = band.data() + static_cast<std::size_t>(l.stride) * k;
+            if (!l.rowFits(p, bytes - static_cast<std::size_t>(l.stride) * k)) return Fast::Unsuitable;
+            char* const t = terrain.row(y + k - want.y1);
+            char* const e = elevation.row(y + k - want.y1);
+            bool bad = false;
+            for (int j = 0; j < l.cols; ++j) {
+                const char c = mapfile::elevationOf(p[2 * j + 1]);
+                bad |= static_cast<unsigned char>(c) > 9;
+                if (j >= x0 && j <= want.x2) {
+                    t[j - x0] = mapfile::kRead2Real(p[2 * j]);
+                    e[j - x0] = c;
+                }
+            }
+            if (bad) warned.push_back(y + k);
+        }
+    }
+    for (int y : warned) {
+        if (!in.readAt(l.offset(y), band.data(), l.rowChars)) return Fast::Unsuitable;
+        for (int j = 0; j < l.cols; ++j) erow[static_cast<std::size_t>(j)] = mapfile::elevationOf(band[2 * j + 1]);
+        mapfile::warnElevations(erow.data(), l.cols, y, hooks);
+    }
+    map.adopt(terrain, elevation, filename);
+    part.cols = l.cols;
+    part.rows = l.rows;
+    part.dx = x0;
+    part.dy = want.y1;
+    part.cells = hexgeom::CellRange{want.x1 - x0, 0, want.x2 - x0, h - 1};
+    part.rowsOnly = true;
+    return Fast::Done;
+}
+
+bool MapPartReader::load(HxMap& map, const char* filename, const PartPick& pick, const LoadHooks& hooks,
+                         MapPart& part) {
+    Fast fast;
+    try {
+        fast = readRows(map, filename, pick, hooks, part);
+    } catch (const std::bad_alloc&) {
+        map.fail(mapfile::outOfMemory(filename).c_str());
+        return false;
+    }
+    switch (fast) {
+    case Fast::Done:
+        return true;
+    case Fast::Failed:
+        return false;
+    case Fast::Cancelled:
+        map.lastErr = mapfile::kCancelled;
+        return false;
+    case Fast::Unsuitable:
+        break;
+    }
+    if (!map.loadMap(filename, hooks)) return false;
+    part = MapPart{};
+    part.cols = map.xs();
+    part.rows = map.ys();
+    part.cells = pick(map.xs(), map.ys());
+    return true;
+}
+
+bool loadMapPart(HxMap& map, const char* filename, const PartPick& pick, const LoadHooks& hooks, MapPart& part) {
+    return MapPartReader::load(map, filename, pick, hooks, part);
+}
