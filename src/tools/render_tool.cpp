@@ -1,6 +1,8 @@
 #include "tools.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -119,6 +121,22 @@ std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours&
     return list;
 }
 
+// The labels of one picture, made before the bands are drawn, so that the
+// threads that draw them only read.
+class MadeLabels : public hxpic::LabelFont {
+public:
+    MadeLabels(hxpic::LabelFont& font, const bool used[128]) : ink_(font.ink()) {
+        for (int v = 1; v < 128; ++v)
+            if (used[v]) labels_[static_cast<std::size_t>(v)] = font.label(v);
+    }
+    const hxpic::Label& label(int value) override { return labels_[static_cast<std::size_t>(value & 127)]; }
+    hxpic::Pixel ink() const override { return ink_; }
+
+private:
+    hxpic::Pixel ink_;
+    std::array<hxpic::Label, 128> labels_;
+};
+
 }  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
@@ -228,15 +246,33 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         }
         reach += overhang / p + 1;
     }
-    hxpic::Picture picture{map, colours, zoom, viewStart, cells, hexgeom::hasLabels(zoom) ? &labels : nullptr};
-    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+    MadeLabels madeLabels(labels, usedLabel);
+    hxpic::Picture picture{map, colours, zoom, viewStart, cells, hexgeom::hasLabels(zoom) ? &madeLabels : nullptr};
+    const auto bandOf = [&](int top, int rows) {
         hxpic::Picture band = picture;
         band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
         band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
+        return band;
+    };
+    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+        const hxpic::Picture band = bandOf(top, rows);
         if (band.cells.empty()) return;
         hxpic::Target target{pixels, size.x, rows, size.x, hexgeom::Point{0, top}};
         hxpic::draw(band, hxpic::Clip{0, top, size.x, top + rows}, target);
     };
+    // A picture of up to 256 colours is drawn as palette indices straight
+    // away: every colour it can take is in the list above.
+    const std::vector<hxpic::Pixel> palette = pngbands::paletteOrder(settings.colours);
+    std::unique_ptr<hxpic::Indices> indices;
+    if (palette.size() <= 256) {
+        indices = std::make_unique<hxpic::Indices>(colours, palette, madeLabels.ink());
+        settings.drawIndices = [&](int top, int rows, std::uint8_t* pixels, std::ptrdiff_t stride) {
+            const hxpic::Picture band = bandOf(top, rows);
+            if (band.cells.empty()) return;
+            hxpic::IndexTarget target{pixels, size.x, rows, stride, hexgeom::Point{0, top}};
+            hxpic::draw(band, *indices, hxpic::Clip{0, top, size.x, top + rows}, target);
+        };
+    }
 
     std::string target;
     if (!resolveTarget(path, target)) {
@@ -274,6 +310,7 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     if (result == pngbands::Result::ColourMissing) {
         // A colour no table foresaw: start again as a full-colour picture.
         settings.colours.clear();
+        settings.drawIndices = nullptr;
         std::rewind(file);
         if (::ftruncate(fd, 0) == 0) result = pngbands::write(file, size.x, size.y, settings, draw, why);
         else why = std::strerror(errno);
