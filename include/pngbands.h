@@ -37,8 +37,13 @@ struct Settings {
     // When set and the picture is indexed, bands are drawn as palette
     // indices through it instead of as pixels through write()'s `draw`.
     DrawIndexBand drawIndices;
-    // Threads that draw and compress; 0: one per core.
+    // Threads that draw and compress; 0: one per core. When no thread can
+    // be started (under a tight memory limit, say), the calling thread
+    // does everything.
     int threads = 0;
+    // Told the share of the rows in the file (0..1) after each band, on the
+    // calling thread.
+    std::function<void(double)> progress;
 };
 
 enum class Result {
@@ -55,7 +60,9 @@ constexpr int kMaxWidth = 1000000;
 constexpr int kMaxHeight = 0x7fffffff;
 
 // Writes a width x height picture (both at least 1 and within the limits
-// above) to `file` as a PNG. `error` gets a message on failure.
+// above) to `file` as a PNG. `error` gets a message on failure. An
+// exception from drawing (out of memory, say) stops every thread and is
+// passed on.
 Result write(std::FILE* file, int width, int height, const Settings& settings, const DrawBand& draw,
              std::string& error);
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <exception>
+#include <system_error>
 #include <thread>
 
 #include <png.h>
@@ -221,6 +223,7 @@ struct Job {
     int written = 0;   // bands in the file
     Stop stop = Stop::None;
     std::string error;
+    std::exception_ptr thrown;   // from drawing, passed on by write()
 
     void halt(Stop why, const std::string& message) {
         {
@@ -256,26 +259,125 @@ bool deflateBand(z_stream& z, const unsigned char* raw, std::size_t length, bool
     return true;
 }
 
+// What one band thread holds: its compressor and the buffers of one band.
+class BandWorker {
+public:
+    explicit BandWorker(Job& job) : job_(job) {}
+    BandWorker(const BandWorker&) = delete;
+    BandWorker& operator=(const BandWorker&) = delete;
+    ~BandWorker() {
+        if (started_) deflateEnd(&z_);
+    }
+
+    // False (with the job halted) when the compressor or the buffers
+    // cannot be had.
+    bool start() {
+        if (deflateInit2(&z_, job_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            job_.halt(Stop::Failed, "cannot start the compressor");
+            return false;
+        }
+        started_ = true;
+        try {
+            raw_.resize(stride() * job_.bandRows);
+            if (job_.direct && job_.bits < 8) indices_.resize(static_cast<std::size_t>(job_.width) * job_.bandRows);
+            if (!job_.direct) pixels_.resize(static_cast<std::size_t>(job_.width) * job_.bandRows);
+        } catch (const std::bad_alloc&) {
+            job_.halt(Stop::Failed, "out of memory");
+            return false;
+        }
+        return true;
+    }
+
+    // Draws, packs and compresses band k into its slot, which must be free.
+    // False (with the job halted) on failure.
+    bool run(int k) {
+        const int top = k * job_.bandRows;
+        const int n = std::min(job_.bandRows, job_.height - top);
+        const std::size_t length = stride() * n;
+        try {
+            if (!drawBand(top, n)) {
+                job_.halt(Stop::Missing, "");
+                return false;
+            }
+        } catch (...) {
+            {
+                std::lock_guard<std::mutex> lock(job_.mutex);
+                if (!job_.thrown) job_.thrown = std::current_exception();
+            }
+            job_.halt(Stop::Failed, "cannot draw the picture");
+            return false;
+        }
+        Slot& slot = job_.slots[static_cast<std::size_t>(k) % job_.slots.size()];
+        slot.adler = adler32_z(1L, raw_.data(), length);
+        bool ok;
+        try {
+            ok = deflateBand(z_, raw_.data(), length, k == job_.bands - 1, slot.data);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        if (!ok) {
+            job_.halt(Stop::Failed, "cannot compress the picture");
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(job_.mutex);
+            slot.rawLength = length;
+            slot.ready = true;
+        }
+        job_.changed.notify_all();
+        return true;
+    }
+
+private:
+    std::size_t stride() const { return job_.rowBytes + 1; }
+
+    // The band's PNG rows in raw_: a filter byte (0, none) before each row.
+    // False when a pixel is not in the palette.
+    bool drawBand(int top, int n) {
+        const std::size_t stride = this->stride();
+        const int width = job_.width;
+        if (job_.direct && job_.bits == 8) {
+            // The rows are drawn in place, each after its filter byte.
+            std::fill(raw_.begin(), raw_.begin() + static_cast<std::ptrdiff_t>(stride * n), 0);
+            (*job_.drawIndices)(top, n, raw_.data() + 1, static_cast<std::ptrdiff_t>(stride));
+            return true;
+        }
+        if (job_.direct) {
+            std::fill(indices_.begin(), indices_.begin() + static_cast<std::ptrdiff_t>(width) * n, 0);
+            (*job_.drawIndices)(top, n, indices_.data(), width);
+            for (int r = 0; r < n; ++r) {
+                raw_[stride * r] = 0;
+                packBits(indices_.data() + static_cast<std::size_t>(width) * r, width, job_.bits,
+                         raw_.data() + stride * r + 1);
+            }
+            return true;
+        }
+        std::fill(pixels_.begin(), pixels_.begin() + static_cast<std::ptrdiff_t>(width) * n, 0u);
+        (*job_.draw)(top, n, pixels_.data());
+        for (int r = 0; r < n; ++r) {
+            const Pixel* src = pixels_.data() + static_cast<std::size_t>(width) * r;
+            unsigned char* dst = raw_.data() + stride * r;
+            dst[0] = 0;
+            if (!job_.indexed) packRgba(src, width, dst + 1);
+            else if (!packIndexed(src, width, job_.bits, *job_.lookup, dst + 1)) return false;
+        }
+        return true;
+    }
+
+    Job& job_;
+    z_stream z_{};
+    bool started_ = false;
+    std::vector<unsigned char> raw_;
+    std::vector<std::uint8_t> indices_;
+    std::vector<Pixel> pixels_;
+};
+
+// A band thread: takes the next band while the writer is at most
+// slots.size() bands behind.
 void bandThread(Job* jobPtr) {
     Job& job = *jobPtr;
-    z_stream z{};
-    if (deflateInit2(&z, job.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        job.halt(Stop::Failed, "cannot start the compressor");
-        return;
-    }
-    const std::size_t stride = job.rowBytes + 1;
-    std::vector<unsigned char> raw;
-    std::vector<std::uint8_t> indices;
-    std::vector<Pixel> pixels;
-    try {
-        raw.resize(stride * job.bandRows);
-        if (job.direct && job.bits < 8) indices.resize(static_cast<std::size_t>(job.width) * job.bandRows);
-        if (!job.direct) pixels.resize(static_cast<std::size_t>(job.width) * job.bandRows);
-    } catch (const std::bad_alloc&) {
-        job.halt(Stop::Failed, "out of memory");
-        deflateEnd(&z);
-        return;
-    }
+    BandWorker worker(job);
+    if (!worker.start()) return;
     const int window = static_cast<int>(job.slots.size());
     for (;;) {
         int k;
@@ -284,61 +386,11 @@ void bandThread(Job* jobPtr) {
             job.changed.wait(lock, [&] {
                 return job.stop != Stop::None || job.next >= job.bands || job.next < job.written + window;
             });
-            if (job.stop != Stop::None || job.next >= job.bands) break;
+            if (job.stop != Stop::None || job.next >= job.bands) return;
             k = job.next++;
         }
-        const int top = k * job.bandRows;
-        const int n = std::min(job.bandRows, job.height - top);
-        const std::size_t length = stride * n;
-        bool missing = false;
-        if (job.direct && job.bits == 8) {
-            // The rows are drawn in place, each after its filter byte.
-            std::fill(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(length), 0);
-            (*job.drawIndices)(top, n, raw.data() + 1, static_cast<std::ptrdiff_t>(stride));
-        } else if (job.direct) {
-            std::fill(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(job.width) * n, 0);
-            (*job.drawIndices)(top, n, indices.data(), job.width);
-            for (int r = 0; r < n; ++r) {
-                raw[stride * r] = 0;
-                packBits(indices.data() + static_cast<std::size_t>(job.width) * r, job.width, job.bits,
-                         raw.data() + stride * r + 1);
-            }
-        } else {
-            std::fill(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(job.width) * n, 0u);
-            (*job.draw)(top, n, pixels.data());
-            for (int r = 0; r < n && !missing; ++r) {
-                const Pixel* src = pixels.data() + static_cast<std::size_t>(job.width) * r;
-                unsigned char* dst = raw.data() + stride * r;
-                dst[0] = 0;
-                if (job.indexed) missing = !packIndexed(src, job.width, job.bits, *job.lookup, dst + 1);
-                else packRgba(src, job.width, dst + 1);
-            }
-        }
-        if (missing) {
-            job.halt(Stop::Missing, "");
-            break;
-        }
-        // The slot is free: its last band is in the file.
-        Slot& slot = job.slots[static_cast<std::size_t>(k % window)];
-        slot.adler = adler32_z(1L, raw.data(), length);
-        bool ok;
-        try {
-            ok = deflateBand(z, raw.data(), length, k == job.bands - 1, slot.data);
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-        if (!ok) {
-            job.halt(Stop::Failed, "cannot compress the picture");
-            break;
-        }
-        {
-            std::lock_guard<std::mutex> lock(job.mutex);
-            slot.rawLength = length;
-            slot.ready = true;
-        }
-        job.changed.notify_all();
+        if (!worker.run(k)) return;
     }
-    deflateEnd(&z);
 }
 
 // libpng writes the signature and the header chunks; the picture data do
@@ -449,13 +501,23 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
     if (!writeHeader(file, width, height, job.bits, job.indexed, palette, error)) return Result::Failed;
 
     std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) workers.emplace_back(bandThread, &job);
+    try {
+        for (int t = 0; t < threads; ++t) workers.emplace_back(bandThread, &job);
+    } catch (const std::system_error&) {
+        // Fewer threads, or none: this one then draws each band itself.
+    }
+    std::unique_ptr<BandWorker> self;
+    if (workers.empty()) {
+        self.reset(new BandWorker(job));
+        if (self->start()) job.next = job.bands;
+    }
     // The zlib stream: its header (deflate, 32 KiB window, fastest), the
     // bands' blocks, and the checksum of all the rows.
     const unsigned char zlibHeader[2] = {0x78, 0x01};
     uLong adler = adler32(0L, nullptr, 0);
     for (int k = 0; k < job.bands; ++k) {
         Slot& slot = job.slots[static_cast<std::size_t>(k) % job.slots.size()];
+        if (self && job.stop == Stop::None) self->run(k);
         {
             std::unique_lock<std::mutex> lock(job.mutex);
             job.changed.wait(lock, [&] { return slot.ready || job.stop != Stop::None; });
@@ -476,8 +538,10 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
             ++job.written;
         }
         job.changed.notify_all();
+        if (settings.progress) settings.progress(static_cast<double>(std::min(height, (k + 1) * job.bandRows)) / height);
     }
     for (std::thread& t : workers) t.join();
+    if (job.thrown) std::rethrow_exception(job.thrown);
     if (job.stop == Stop::Missing) return Result::ColourMissing;
     if (job.stop == Stop::None && (!writeChunk(file, "IEND", {}) || std::fflush(file) != 0))
         job.halt(Stop::Failed, std::strerror(errno));

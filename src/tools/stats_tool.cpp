@@ -1,7 +1,8 @@
-#include <cstdio>
+#include <new>
 #include <ostream>
 
 #include "hxmap.h"
+#include "maprows.h"
 #include "tools.h"
 
 namespace tools {
@@ -16,11 +17,13 @@ const char* const kUsage =
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "Exit status: 0 printed, 1 map not loaded, 2 bad arguments.\n";
+    "Exit status: 0 printed, 1 map not loaded or report not written,\n"
+    "2 bad arguments.\n";
 
 }  // namespace
 
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const char* const tool = "tarven-stats";
     std::vector<std::string> files;
     bool optionsEnd = false, help = false, version = false;
     for (const std::string& a : args) {
@@ -29,30 +32,34 @@ int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostre
         else if (a == "--help") help = true;
         else if (a == "--version") version = true;
         else {
-            err << "tarven-stats: unknown option '" << a << "'\n" << kUsage;
+            err << tool << ": unknown option '" << a << "'\n" << kUsage;
             return kMisuse;
         }
     }
-    if (help) {
-        out << kUsage;
-        return kDone;
-    }
-    if (version) {
-        out << "tarven-stats (Tarven) " << TARVEN_VERSION << "\n";
-        return kDone;
+    if (help || version) {
+        if (help) out << kUsage;
+        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed(tool, out, err) ? kDone : kFailed;
     }
     if (files.size() != 1) {
-        err << "tarven-stats: " << (files.empty() ? "a map file is needed" : "one map file at a time") << "\n"
+        err << tool << ": " << (files.empty() ? "a map file is needed" : "one map file at a time") << "\n"
             << kUsage;
         return kMisuse;
     }
-    HxMap map(0, 0);
-    const bool loaded = map.loadMap(files[0].c_str());
-    std::fflush(stdout);
-    if (!loaded) return kFailed;
-    map.statistics(out);
-    out.flush();
-    return kDone;
+    try {
+        // Counted row by row as the file is read: no grid is held.
+        CellCounts counts;
+        const auto count = [&](const LoadHooks& hooks) {
+            std::string error;
+            return countMapFile(files[0].c_str(), hooks, counts, error);
+        };
+        if (!loadFor(tool, files[0], err, count)) return kFailed;
+        counts.print(out);
+        return flushed(tool, out, err) ? kDone : kFailed;
+    } catch (const std::bad_alloc&) {
+        err << tool << ": out of memory\n";
+        return kFailed;
+    }
 }
 
 }  // namespace tools
