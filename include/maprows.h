@@ -54,8 +54,8 @@ struct MapPart {
 using PartPick = std::function<hexgeom::CellRange(int cols, int rows)>;
 
 // Loads into `map` the cells that `pick` chooses of the map in `filename`.
-// A file whose rows all have the same length (one line end after each, the
-// last one optional) is read at computed offsets, only the rows picked, and
+// A file whose rows all have the same length, each ended by "\n" (the last
+// one optionally), is read at computed offsets, only the rows picked, and
 // each row read is checked as a load checks it, along its whole length, with
 // the same warnings; the map then holds the columns picked (from an even one)
 // of those rows. Any other file, or a row that breaks the pattern, is loaded

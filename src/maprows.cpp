@@ -139,10 +139,9 @@ namespace {
 // The fixed layout of a file whose rows all have the same length.
 struct Layout {
     std::uint64_t first = 0;    // offset of row 0
-    std::uint64_t stride = 0;   // 2 x cols characters and the line end
+    std::uint64_t stride = 0;   // 2 x cols characters and "\n"
     std::size_t rowChars = 0;
-    std::size_t lineEnd = 0;    // 1 ("\n") or 2 ("\r\n")
-    char end[2] = {'\n', '\n'};
+    char end[1] = {'\n'};
     int rows = 0, cols = 0;
     std::uint64_t size = 0;
 
@@ -155,18 +154,24 @@ struct Layout {
     }
     // Whether the row at p (of the bytes from there to the buffer's end) is
     // one a load reads the same way: 2 x cols characters with no white space
-    // or NUL, then exactly the line end, or the end of the file.
+    // or NUL, then "\n", or the end of the file.
     bool rowFits(const char* p, std::size_t have) const {
         unsigned stop = 0;
         for (std::size_t k = 0; k < rowChars; ++k) stop |= mapfile::kClass.cls[static_cast<unsigned char>(p[k])];
         if (stop != 0) return false;
         if (have == rowChars) return true;   // the end of the file
-        return have >= rowChars + lineEnd && p[rowChars] == end[0] && (lineEnd == 1 || p[rowChars + 1] == end[1]);
+        return have > rowChars && p[rowChars] == '\n';
     }
 };
 
 // Reads the header and works out whether every row of the file can sit at
-// a computed offset: the size must be exactly what such rows make.
+// a computed offset: rows ended by "\n", and the size exactly what such
+// rows make. Then a row found where it should be is the row a load reads
+// there: rows of at least 2 x cols characters with a line end after each
+// leave at most one byte for anything else (an extra character, an extra
+// blank), and that byte would move every row after it off its place. With
+// "\r\n" every row could give up a byte that a longer row takes back
+// further on, so such files are read whole.
 bool fixedLayout(mapfile::FileReader& in, Layout& l) {
     bool tooLarge = false;
     mapfile::readHeader(in, l.rows, l.cols, tooLarge);
@@ -175,14 +180,10 @@ bool fixedLayout(mapfile::FileReader& in, Layout& l) {
     l.first = in.consumed();
     l.rowChars = 2 * static_cast<std::size_t>(l.cols);
     if (l.first + l.rowChars + 1 > l.size) return false;
-    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(2, l.size - l.first - l.rowChars));
-    if (!in.readAt(l.first + l.rowChars, l.end, tail)) return false;
-    if (l.end[0] == '\n') l.lineEnd = 1;
-    else if (tail == 2 && l.end[0] == '\r' && l.end[1] == '\n') l.lineEnd = 2;
-    else return false;
-    l.stride = l.rowChars + l.lineEnd;
+    if (!in.readAt(l.first + l.rowChars, l.end, 1) || l.end[0] != '\n') return false;
+    l.stride = l.rowChars + 1;
     const std::uint64_t body = l.stride * static_cast<std::uint64_t>(l.rows);
-    return l.size - l.first == body || l.size - l.first == body - l.lineEnd;
+    return l.size - l.first == body || l.size - l.first == body - 1;
 }
 
 }  // namespace
