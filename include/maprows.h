@@ -27,7 +27,7 @@ public:
     void print(std::ostream& out) const;
 
 private:
-    std::vector<long long> terrain_, elevation_, both_;
+    std::vector<long long> pairs_;   // by terrain byte x 256 + elevation byte
     long long total_ = 0;
 };
 

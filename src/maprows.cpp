@@ -17,24 +17,31 @@ constexpr int kElevations = 10;
 // ---------------------------------------------------------------------------
 // Counting
 
-CellCounts::CellCounts()
-    : terrain_(kTerrains, 0), elevation_(kElevations, 0),
-      both_(static_cast<std::size_t>(kElevations) * kTerrains, 0) {}
+// Cells are counted per pair of bytes, one increment a cell; the report's
+// counters are sums of those.
+CellCounts::CellCounts() : pairs_(256 * 256, 0) {}
 
 void CellCounts::addRow(const char* terrain, const char* elevation, int n) {
     if (n <= 0) return;
     total_ += n;
-    for (int x = 0; x < n; ++x) {
-        const int e = static_cast<signed char>(elevation[x]);
-        const int t = static_cast<signed char>(terrain[x]);
-        if (e < 0 || e >= kElevations || t < 0 || t >= kTerrains) continue;
-        ++elevation_[e];
-        ++terrain_[t];
-        ++both_[static_cast<std::size_t>(e) * kTerrains + t];
-    }
+    long long* const pairs = pairs_.data();
+    for (int x = 0; x < n; ++x)
+        ++pairs[static_cast<unsigned char>(terrain[x]) << 8 | static_cast<unsigned char>(elevation[x])];
 }
 
 void CellCounts::print(std::ostream& out) const {
+    // Terrain codes 0..254 and elevations 0..9 as signed 8-bit values.
+    std::vector<long long> terrain_(kTerrains, 0), elevation_(kElevations, 0),
+        both_(static_cast<std::size_t>(kElevations) * kTerrains, 0);
+    for (int t = 0; t < kTerrains; ++t) {
+        if (static_cast<signed char>(t) < 0) continue;
+        for (int e = 0; e < kElevations; ++e) {
+            const long long n = pairs_[static_cast<std::size_t>(t) << 8 | static_cast<std::size_t>(e)];
+            terrain_[t] += n;
+            elevation_[e] += n;
+            both_[static_cast<std::size_t>(e) * kTerrains + t] += n;
+        }
+    }
     const long long total = total_;
     // A map without cells shows 0.00 everywhere instead of dividing by 0.
     auto percent = [total](long long n) {
