@@ -5,6 +5,7 @@
 #ifndef TARVEN_MAPROWS_H
 #define TARVEN_MAPROWS_H
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -27,7 +28,10 @@ public:
     void print(std::ostream& out) const;
 
 private:
-    std::vector<long long> pairs_;   // by terrain byte x 256 + elevation byte
+    void flush() const;
+    mutable std::vector<long long> kinds_;
+    mutable std::vector<std::uint32_t> quads_;
+    mutable long long pending_ = 0;   // cells in quads_
     long long total_ = 0;
 };
 

@@ -132,19 +132,35 @@ void readHeader(FileReader& in, int& rows, int& cols, bool& tooLarge) {
     tooLarge = rowsTooLarge || colsTooLarge;
 }
 
+namespace {
+
+// The tables above as arithmetic, so that the row loop below runs on whole
+// vectors of cells: white space or NUL, and read2real.
+inline unsigned stops(unsigned char b) {
+    return static_cast<unsigned>(b == 0) | static_cast<unsigned>(b == ' ') |
+           static_cast<unsigned>(static_cast<unsigned char>(b - 9) <= 4);
+}
+inline unsigned char real(unsigned char t) {
+    return t == '\'' ? static_cast<unsigned char>('`') : (t == '.' || t == '_') ? static_cast<unsigned char>(' ') : t;
+}
+
+}  // namespace
+
 bool readRow(FileReader& in, char* trow, char* erow, int cols) {
     for (int j = 0; j < cols;) {
         const std::size_t ready = in.avail(2) / 2;
         if (ready == 0) return false;
         const int n = ready < static_cast<std::size_t>(cols - j) ? static_cast<int>(ready) : cols - j;
-        const char* const p = in.cur();
+        const unsigned char* const p = reinterpret_cast<const unsigned char*>(in.cur());
+        unsigned char* const t = reinterpret_cast<unsigned char*>(trow + j);
+        unsigned char* const e = reinterpret_cast<unsigned char*>(erow + j);
         unsigned stop = 0;
         for (int k = 0; k < n; ++k) {
-            const char t = p[2 * k];
-            const char c = p[2 * k + 1];
-            stop |= kClass.cls[static_cast<unsigned char>(t)] | kClass.cls[static_cast<unsigned char>(c)];
-            trow[j + k] = kRead2Real(t);
-            erow[j + k] = elevationOf(c);
+            const unsigned char tc = p[2 * k];
+            const unsigned char ec = p[2 * k + 1];
+            stop |= stops(tc) | stops(ec);
+            t[k] = real(tc);
+            e[k] = static_cast<unsigned char>(ec - 48u);
         }
         if (stop != 0) return false;
         in.skip(2 * static_cast<std::size_t>(n));
@@ -156,6 +172,9 @@ bool readRow(FileReader& in, char* trow, char* erow, int cols) {
 }
 
 void warnElevations(const char* erow, int cols, int y, const LoadHooks& hooks) {
+    unsigned char worst = 0;   // a quick look first: almost every row is clean
+    for (int j = 0; j < cols; ++j) worst = std::max(worst, static_cast<unsigned char>(erow[j]));
+    if (worst <= 9) return;
     for (int j = 0; j < cols; ++j) {
         if (static_cast<unsigned char>(erow[j]) <= 9) continue;
         const char c = static_cast<char>(static_cast<unsigned char>(erow[j]) + 48u);

@@ -17,26 +17,47 @@ constexpr int kElevations = 10;
 // ---------------------------------------------------------------------------
 // Counting
 
-// Cells are counted per pair of bytes, one increment a cell; the report's
-// counters are sums of those.
-CellCounts::CellCounts() : pairs_(256 * 256, 0) {}
+// Cells are counted per terrain code 0..127 and elevation 0..9 (the only
+// signed values that have counters), in four tables taken in turn so that
+// runs of one kind of cell do not wait on one counter, and 32-bit counts
+// that are added into the totals before they could overflow.
+namespace {
+constexpr int kKinds = 128 * 16;   // terrain x 16 + elevation; then one for the rest
+}
+
+CellCounts::CellCounts() : kinds_(kKinds + 1, 0), quads_(4 * (kKinds + 1), 0) {}
+
+void CellCounts::flush() const {
+    for (int q = 0; q < 4; ++q)
+        for (int k = 0; k <= kKinds; ++k) {
+            kinds_[static_cast<std::size_t>(k)] += quads_[static_cast<std::size_t>(q * (kKinds + 1) + k)];
+            quads_[static_cast<std::size_t>(q * (kKinds + 1) + k)] = 0;
+        }
+    pending_ = 0;
+}
 
 void CellCounts::addRow(const char* terrain, const char* elevation, int n) {
     if (n <= 0) return;
     total_ += n;
-    long long* const pairs = pairs_.data();
-    for (int x = 0; x < n; ++x)
-        ++pairs[static_cast<unsigned char>(terrain[x]) << 8 | static_cast<unsigned char>(elevation[x])];
+    if (pending_ + n > 0x7fffffffLL) flush();
+    pending_ += n;
+    std::uint32_t* const q = quads_.data();
+    for (int x = 0; x < n; ++x) {
+        const unsigned t = static_cast<unsigned char>(terrain[x]);
+        const unsigned e = static_cast<unsigned char>(elevation[x]);
+        const unsigned kind = t < 128 && e < 10 ? t << 4 | e : kKinds;
+        ++q[static_cast<unsigned>(x & 3) * (kKinds + 1) + kind];
+    }
 }
 
 void CellCounts::print(std::ostream& out) const {
     // Terrain codes 0..254 and elevations 0..9 as signed 8-bit values.
+    flush();
     std::vector<long long> terrain_(kTerrains, 0), elevation_(kElevations, 0),
         both_(static_cast<std::size_t>(kElevations) * kTerrains, 0);
-    for (int t = 0; t < kTerrains; ++t) {
-        if (static_cast<signed char>(t) < 0) continue;
+    for (int t = 0; t < 128; ++t) {
         for (int e = 0; e < kElevations; ++e) {
-            const long long n = pairs_[static_cast<std::size_t>(t) << 8 | static_cast<std::size_t>(e)];
+            const long long n = kinds_[static_cast<std::size_t>(t << 4 | e)];
             terrain_[t] += n;
             elevation_[e] += n;
             both_[static_cast<std::size_t>(e) * kTerrains + t] += n;
