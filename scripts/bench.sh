@@ -9,7 +9,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVEN_BUILD_DIR:-$here/build-release}
-bash "$here/scripts/deps.sh"
+# tiled: the peer renderer that the tools are timed against.
+bash "$here/scripts/deps.sh" python3 tiled
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(tarven_bench)
 if cmake --build "$build" --target help | grep -w tarven-render >/dev/null; then
