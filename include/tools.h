@@ -89,6 +89,9 @@ bool flushed(const char* tool, std::ostream& out, std::ostream& err);
 // are closed are opened on a placeholder that refuses writes, so that no
 // file the tool opens takes their place and a report written there fails.
 void holdStandardStreams();
+// Threads started from now on get small stacks and share one heap, so that
+// they fit under a tight address-space limit (ulimit -v).
+void frugalThreads();
 // Flushes and closes standard output; a failure turns `code` into 1 with a
 // message on standard error.
 int closeStandardOutput(const char* tool, int code);
