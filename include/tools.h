@@ -21,7 +21,7 @@ constexpr int kDone = 0, kFailed = 1, kMisuse = 2;
 
 // The largest picture tarven-render draws unless --max-pixels allows more:
 // ten thousand million pixels, a few minutes of work. A 1000 x 1000 map at
-// zoom 64 (65022 x 65000) fits; an 8000 x 8000 one (520022 x 520000) does not.
+// zoom 64 (65022 x 65032) fits; an 8000 x 8000 one (520022 x 520032) does not.
 constexpr long long kDefaultMaxPixels = 10000000000LL;
 
 // The widest and highest picture a PNG file of tarven-render can hold.
