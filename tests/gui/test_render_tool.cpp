@@ -68,7 +68,7 @@ TEST(RenderTool, PicturesAsTheWindowShowsThem) {
             }
             shown = bitmap.ConvertToImage();
         }
-        // The renderer goes by the output's extension.
+        // The tool picks the kind of picture by the extension.
         const std::string temp = wxFileName::CreateTempFileName("tarven-render").ToStdString();
         const std::string out = temp + ".png";
         wxRemoveFile(temp);
