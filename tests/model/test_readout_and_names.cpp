@@ -1,3 +1,10 @@
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "cellreadout.h"
@@ -43,4 +50,55 @@ TEST(SaveName, AddsMapOnlyToAFileNameWithoutAnExtension) {
         {"bytes that are not UTF-8", "/m/caf\xe9", "/m/caf\xe9.map"},
     };
     for (const Row& r : rows) EXPECT_EQ(withMapExtension(r.path), r.saved) << r.name;
+}
+
+namespace {
+
+// The rows of the terrain legend in the manual page, between its rule and
+// the table's end, with the troff escapes of its characters undone.
+std::vector<std::vector<std::string>> legendRows() {
+    std::ifstream in(TARVEN_MANUAL);
+    std::vector<std::vector<std::string>> rows;
+    bool inTable = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "_") { inTable = true; continue; }
+        if (line == ".TE") break;
+        if (!inTable) continue;
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+        const std::pair<const char*, const char*> escapes[] = {
+            {"\\(dq", "\""}, {"\\(ga", "`"}, {"\\(ti", "~"}, {"\\(ha", "^"}, {"\\&=", "="}, {"blank", " "}};
+        for (const auto& [from, to] : escapes)
+            if (!cells.empty() && cells[0] == from) cells[0] = to;
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+}  // namespace
+
+// The manual's legend names every terrain of the toolbar with its colour at
+// elevation 0, as the table has them.
+TEST(ManualLegend, AgreesWithTheTerrainTable) {
+    const HxTerrainSet terrains;
+    std::vector<char> characters;
+    for (const HxTerrainInfo& rec : terrains.records())
+        if (rec.c != 0 && std::find(characters.begin(), characters.end(), rec.c) == characters.end())
+            characters.push_back(rec.c);
+    const auto rows = legendRows();
+    ASSERT_EQ(rows.size(), characters.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 3u) << i;
+        ASSERT_EQ(rows[i][0].size(), 1u) << rows[i][0];
+        const char c = rows[i][0][0];
+        EXPECT_EQ(c, characters[i]) << "row " << i;
+        const std::string name = terrains.getTerrain(c, HxTerrainSet::kAnyElevation)->name;
+        EXPECT_EQ(rows[i][1], name.empty() ? "(no name)" : name) << c;
+        int r = 0, g = 0, b = 0;
+        terrains.getTerrainColor(c, 0, r, g, b);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "(#%02X%02X%02X)", r, g, b);
+        EXPECT_NE(rows[i][2].find(hex), std::string::npos) << c << ": " << rows[i][2] << " lacks " << hex;
+    }
 }
