@@ -426,7 +426,7 @@ void TarvenFrame::onMenuSave_map(wxCommandEvent&) {
     wxString path = chosen;
     if (!wxDirExists(chosen)) {
         const wxCharBuffer bytes = chosen.fn_str();
-        path = wxString(withMapExtension(bytes.data()).c_str(), *wxConvFileName);
+        if (bytes.data()) path = wxString(withMapExtension(bytes.data()).c_str(), *wxConvFileName);
     }
     if (!hxmv->saveMap(path.fn_str())) {
         showError(fileMessage(hxmv->lastError()));
