@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hexgeometry.h"
+#include "hxpicture.h"
 
 class HxMap;
 
@@ -17,12 +18,32 @@ namespace tools {
 // Exit codes of both tools.
 constexpr int kDone = 0, kFailed = 1, kMisuse = 2;
 
+// What tarven-render writes, by the output's extension.
+enum class Format { None, Png, Pdf, Svg };
+Format formatOf(const std::string& path);
+
 struct RenderOptions {
     int zoom = 8;             // already clamped to 0..64
     bool wholeMap = true;     // false: the cells below
     int cellX = 0, cellY = 0, cellW = 0, cellH = 0;
     std::string input, output;
     bool help = false, version = false;
+
+    // Pictures to publish. `given` holds the long names of the options on
+    // the command line, so that options that do not suit the output's
+    // format are refused.
+    std::vector<std::string> given;
+    double hexMm = 25.4;      // across the flats
+    bool fitPage = false;
+    std::string paper = "a4";
+    double marginMm = 10, overlapMm = 10;
+    double maxPages = 500;
+    double dpi = 0;           // 0: no physical resolution
+    int fitW = 0, fitH = 0;   // --fit; 0: not asked
+    hxpic::Pixel background = 0;
+    bool backgroundGiven = false;
+    bool legend = false, numbers = false;
+    bool has(const std::string& option) const;
 };
 
 // Reads tarven-render's arguments (without the program's name). False with
@@ -43,6 +64,21 @@ hexgeom::Point pictureSize(int zoom, const hexgeom::CellRange& cells);
 // choose. False with a message in `error` on failure; no file is left.
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, std::string& error);
+
+// The zoom whose picture of `cells`, with a legend strip of `extraRows`
+// below it, is the largest that fits in w x h pixels; -1 when none fits.
+int fitZoom(const hexgeom::CellRange& cells, int w, int h, int extraRows);
+// The hex zoom (8..64) whose hexes come closest to `hexMm` at `dpi`.
+int zoomForSize(double hexMm, double dpi);
+
+// The extras of a PNG ready to publish.
+struct PngExtras {
+    hxpic::Pixel background = 0;   // 0: transparent
+    double dpi = 0;              // 0: no pHYs chunk
+    bool legend = false, numbers = false;
+};
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, const PngExtras& extras, std::string& error);
 
 // The tools: messages and usage on `err`, reports on `out`; the map
 // model's load messages go to standard output as it prints them. The

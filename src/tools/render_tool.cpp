@@ -1,9 +1,14 @@
 #include "tools.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
 #include <limits>
 #include <ostream>
 
@@ -11,10 +16,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cairo.h>
+
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
+#include "hxvector.h"
 #include "pngbands.h"
+#include "poster.h"
 #include "textlabels.h"
 
 namespace tools {
@@ -22,15 +31,30 @@ namespace tools {
 namespace {
 
 const char* const kUsage =
-    "Usage: tarven-render [--zoom N] [--cells X,Y,W,H] INPUT.map OUTPUT.png\n"
-    "Draws a map as a PNG picture, as a map window scrolled to cell (X, Y)\n"
-    "at zoom N shows it: dots up to zoom 7, hexes from zoom 8, elevation\n"
-    "labels from zoom 16.\n"
+    "Usage: tarven-render [OPTIONS] INPUT.map OUTPUT.png|OUTPUT.pdf|OUTPUT.svg\n"
+    "Draws a map as a picture; the output's extension chooses the format.\n"
+    "PNG: as a map window scrolled to cell (X, Y) at zoom N shows it: dots up\n"
+    "to zoom 7, hexes from zoom 8, elevation labels from zoom 16.\n"
+    "PDF: hexes at a true size on paper, a poster of sheets when they do not\n"
+    "fit on one. SVG: one vector picture at a true size.\n"
     "\n"
-    "  --zoom N         zoom 0..64 (default 8; values outside are clamped)\n"
-    "  --cells X,Y,W,H  only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
-    "  --help           show this help and exit\n"
-    "  --version        show the version and exit\n"
+    "  --cells X,Y,W,H      only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
+    "  --zoom N             PNG: zoom 0..64 (default 8; values outside are clamped)\n"
+    "  --fit WxH            PNG: the largest zoom that fits in W x H pixels\n"
+    "  --dpi N              PNG: resolution written in the file; with --hex-mm\n"
+    "                       the zoom whose hexes come closest to that size\n"
+    "  --hex-mm S           hex size across the flats in mm (default 25.4)\n"
+    "  --fit-page           PDF: the whole region on one sheet\n"
+    "  --paper P            PDF: a4, letter, a3 or WxHmm (default a4)\n"
+    "  --margin-mm M        PDF: margin of each sheet (default 10)\n"
+    "  --overlap-mm O       PDF: picture shared by neighbouring sheets (default 10)\n"
+    "  --max-pages N        PDF: largest poster written (default 500)\n"
+    "  --background B       none, white or #RRGGBB (default: none for PNG,\n"
+    "                       white for PDF and SVG)\n"
+    "  --legend             a key of the terrains in the picture\n"
+    "  --numbers            hex numbers (column, row: 0101) at the top of each hex\n"
+    "  --help               show this help and exit\n"
+    "  --version            show the version and exit\n"
     "\n"
     "Exit status: 0 written, 1 failed (map not loaded, picture not written),\n"
     "2 bad arguments.\n";
@@ -71,6 +95,102 @@ bool parseCells(const std::string& text, RenderOptions& o) {
 }
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// A number without sign such as "25.4", within lo..hi.
+bool parseDecimal(const std::string& text, double lo, double hi, double& value) {
+    if (text.empty() || text.size() > 15) return false;
+    int dots = 0, digits = 0;
+    for (char c : text) {
+        if (c == '.') ++dots;
+        else if (c >= '0' && c <= '9') ++digits;
+        else return false;
+    }
+    if (dots > 1 || digits == 0) return false;
+    const double v = std::strtod(text.c_str(), nullptr);
+    if (!(v >= lo && v <= hi)) return false;
+    value = v;
+    return true;
+}
+
+bool parseSize(const std::string& text, int& w, int& h) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    double a = 0, b = 0;
+    if (!parseDecimal(text.substr(0, x), 1, pngbands::kMaxWidth, a) ||
+        !parseDecimal(text.substr(x + 1), 1, pngbands::kMaxWidth, b) || a != std::floor(a) || b != std::floor(b))
+        return false;
+    w = static_cast<int>(a);
+    h = static_cast<int>(b);
+    return true;
+}
+
+bool parseColour(const std::string& text, hxpic::Pixel& colour) {
+    if (text == "none") colour = 0;
+    else if (text == "white") colour = 0xffffffffu;
+    else {
+        if (text.size() != 7 || text[0] != '#') return false;
+        hxpic::Pixel v = 0;
+        for (std::size_t i = 1; i < 7; ++i) {
+            const char c = text[i];
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (d < 0) return false;
+            v = v << 4 | static_cast<hxpic::Pixel>(d);
+        }
+        colour = hxpic::kOpaque | v;
+    }
+    return true;
+}
+
+// Options that take a value, and what their value must be.
+struct ValueOption {
+    const char* name;
+    const char* wants;
+};
+const ValueOption kValueOptions[] = {
+    {"--zoom", "a whole number"},
+    {"--cells", "X,Y,W,H with X, Y at least 0 and W, H at least 1"},
+    {"--hex-mm", "a size from 0.5 to 1000 mm"},
+    {"--paper", "a4, letter, a3 or WxHmm with sides from 50 to 5000 mm"},
+    {"--margin-mm", "a size from 0 to 1000 mm"},
+    {"--overlap-mm", "a size from 0 to 1000 mm"},
+    {"--max-pages", "a whole number from 1 to 1000000"},
+    {"--dpi", "a resolution from 1 to 100000"},
+    {"--fit", "WxH in pixels, such as 1200x800"},
+    {"--background", "none, white or #RRGGBB"},
+};
+
+bool setValue(const std::string& name, const std::string& value, RenderOptions& o) {
+    double v = 0;
+    if (name == "--zoom") {
+        int zoom = 0;
+        if (!parseInt(value, zoom)) return false;
+        o.zoom = hexgeom::clampZoom(zoom);
+        return true;
+    }
+    if (name == "--cells") return parseCells(value, o);
+    if (name == "--hex-mm") return parseDecimal(value, 0.5, 1000, o.hexMm);
+    if (name == "--paper") {
+        poster::Paper paper;
+        if (!poster::parsePaper(value, paper)) return false;
+        o.paper = value;
+        return true;
+    }
+    if (name == "--margin-mm") return parseDecimal(value, 0, 1000, o.marginMm);
+    if (name == "--overlap-mm") return parseDecimal(value, 0, 1000, o.overlapMm);
+    if (name == "--max-pages") {
+        if (!parseDecimal(value, 1, 1000000, v) || v != std::floor(v)) return false;
+        o.maxPages = v;
+        return true;
+    }
+    if (name == "--dpi") return parseDecimal(value, 1, 100000, o.dpi);
+    if (name == "--fit") return parseSize(value, o.fitW, o.fitH);
+    if (name == "--background") {
+        o.backgroundGiven = true;
+        return parseColour(value, o.background);
+    }
+    return false;
+}
 
 // Follows symbolic links, so that writing replaces the file a link points
 // to and keeps the link. False for a loop of links or an unreadable link.
@@ -144,7 +264,23 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
             o.help = true;
         } else if (name == "--version" && !hasValue) {
             o.version = true;
-        } else if (name == "--zoom" || name == "--cells") {
+        } else if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
+            if (hasValue) {
+                reason = name + " takes no value";
+                return false;
+            }
+            if (name == "--fit-page") o.fitPage = true;
+            else if (name == "--legend") o.legend = true;
+            else o.numbers = true;
+            o.given.push_back(name);
+        } else {
+            const ValueOption* option = nullptr;
+            for (const ValueOption& v : kValueOptions)
+                if (name == v.name) option = &v;
+            if (!option) {
+                reason = "unknown option " + quoted(a);
+                return false;
+            }
             if (!hasValue) {
                 if (i + 1 == args.size()) {
                     reason = name + " needs a value";
@@ -152,20 +288,12 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
                 }
                 value = args[++i];
             }
-            if (name == "--zoom") {
-                int zoom = 0;
-                if (!parseInt(value, zoom)) {
-                    reason = "the zoom must be a whole number, not " + quoted(value);
-                    return false;
-                }
-                o.zoom = hexgeom::clampZoom(zoom);
-            } else if (!parseCells(value, o)) {
-                reason = "--cells wants X,Y,W,H with X, Y at least 0 and W, H at least 1, not " + quoted(value);
+            if (!setValue(name, value, o)) {
+                reason = name == "--zoom" ? "the zoom must be a whole number, not " + quoted(value)
+                                          : name + " wants " + option->wants + ", not " + quoted(value);
                 return false;
             }
-        } else {
-            reason = "unknown option " + quoted(a);
-            return false;
+            o.given.push_back(name);
         }
     }
     if (o.help || o.version) return true;
@@ -192,52 +320,13 @@ hexgeom::Point pictureSize(int zoom, const hexgeom::CellRange& cells) {
     return hexgeom::Point{std::max(0, box.x + box.w), std::max(0, box.y + box.h)};
 }
 
-bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
-                  int bandRows, std::string& error) {
-    const hexgeom::Point size = pictureSize(zoom, cells);
-    if (size.x < 1 || size.y < 1 || size.x > pngbands::kMaxWidth) {
-        error = "the picture would be " + std::to_string(size.x) + " x " + std::to_string(size.y) +
-                " pixels; it can be 1 to " + std::to_string(pngbands::kMaxWidth) + " pixels wide";
-        return false;
-    }
-    const HxTerrainSet terrains;
-    const hxpic::Colours colours(terrains);
-    PangoLabelFont labels;
-    bool usedLabel[128] = {};
-    pngbands::Settings settings;
-    settings.bandRows = bandRows;
-    settings.colours = pictureColours(map, colours, zoom, cells, labels, usedLabel);
+namespace {
 
-    // A band needs the cell rows whose pixels can reach it: a hexagon spans
-    // 1.5 rows of cells with the even columns' offset, and a label may
-    // stick out of its hexagon by some rows more.
-    const hexgeom::Point viewStart{cells.x1, cells.y1};
-    const int p = hexgeom::pitch(zoom);
-    int reach = 2;
-    if (hexgeom::hasLabels(zoom)) {
-        int overhang = 0;
-        for (int v = 1; v < 128; ++v) {
-            if (!usedLabel[v]) continue;
-            const hxpic::Label& l = labels.label(v);
-            int top = 0, bottom = l.h;
-            for (const hxpic::Span& s : l.ink) {
-                top = std::min(top, s.y);
-                bottom = std::max(bottom, s.y + 1);
-            }
-            overhang = std::max({overhang, l.h - top, bottom + l.h});
-        }
-        reach += overhang / p + 1;
-    }
-    hxpic::Picture picture{map, colours, zoom, viewStart, cells, hexgeom::hasLabels(zoom) ? &labels : nullptr};
-    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
-        hxpic::Picture band = picture;
-        band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
-        band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
-        if (band.cells.empty()) return;
-        hxpic::Target target{pixels, size.x, rows, size.x, hexgeom::Point{0, top}};
-        hxpic::draw(band, hxpic::Clip{0, top, size.x, top + rows}, target);
-    };
-
+// Writes `path` through a temporary file beside its target (links
+// followed) that `write` fills and that is renamed over the target at the
+// end; no file is left on failure.
+bool writeAtomically(const std::string& path, const std::function<bool(std::FILE*, int, std::string&)>& write,
+                     std::string& error) {
     std::string target;
     if (!resolveTarget(path, target)) {
         error = "cannot write " + quoted(path) + ": too many levels of symbolic links";
@@ -270,15 +359,7 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         return false;
     }
     std::string why;
-    pngbands::Result result = pngbands::write(file, size.x, size.y, settings, draw, why);
-    if (result == pngbands::Result::ColourMissing) {
-        // A colour no table foresaw: start again as a full-colour picture.
-        settings.colours.clear();
-        std::rewind(file);
-        if (::ftruncate(fd, 0) == 0) result = pngbands::write(file, size.x, size.y, settings, draw, why);
-        else why = std::strerror(errno);
-    }
-    bool ok = result == pngbands::Result::Written;
+    bool ok = write(file, fd, why);
     if (ok && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) {
         why = std::strerror(errno);
         ok = false;
@@ -299,6 +380,236 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     return true;
 }
 
+// Moves each label's ink down by a quarter of a hexagon, into its lower
+// half, to leave the top to the hex number.
+class LoweredLabels : public hxpic::LabelFont {
+public:
+    LoweredLabels(hxpic::LabelFont& base, int shift) : base(base), shift(shift) {}
+    const hxpic::Label& label(int value) override {
+        auto it = made.find(value);
+        if (it == made.end()) {
+            hxpic::Label l = base.label(value);
+            for (hxpic::Span& s : l.ink) s.y += shift;
+            it = made.emplace(value, std::move(l)).first;
+        }
+        return it->second;
+    }
+    hxpic::Pixel ink() const override { return base.ink(); }
+
+private:
+    hxpic::LabelFont& base;
+    int shift;
+    std::map<int, hxpic::Label> made;
+};
+
+// Legend text height in pixels: 14 at the screen's 96 dpi, more at a
+// printer's resolution.
+double legendTextPx(double dpi) { return std::max(10.0, std::min(60.0, 14.0 * (dpi > 0 ? dpi / 96 : 1))); }
+
+int legendRows(const HxMap& map, const hexgeom::CellRange& cells, int width, double dpi) {
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    hxvec::Fonts fonts;
+    const auto entries = hxvec::legendEntries(map, cells, terrains, colours);
+    return static_cast<int>(std::ceil(hxvec::legendHeight(entries, width, legendTextPx(dpi), fonts)));
+}
+
+}  // namespace
+
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, std::string& error) {
+    return writePicture(map, zoom, cells, path, bandRows, PngExtras(), error);
+}
+
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, const PngExtras& extras, std::string& error) {
+    const hexgeom::Point mapSize = pictureSize(zoom, cells);
+    const int legendH = extras.legend && mapSize.x > 0 ? legendRows(map, cells, mapSize.x, extras.dpi) : 0;
+    const hexgeom::Point size{mapSize.x, static_cast<int>(std::min<long long>(
+                                             static_cast<long long>(mapSize.y) + legendH, pngbands::kMaxHeight))};
+    if (size.x < 1 || size.y < 1 || size.x > pngbands::kMaxWidth) {
+        error = "the picture would be " + std::to_string(size.x) + " x " + std::to_string(size.y) +
+                " pixels; it can be 1 to " + std::to_string(pngbands::kMaxWidth) + " pixels wide";
+        return false;
+    }
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    PangoLabelFont plainLabels;
+    const int p = hexgeom::pitch(zoom);
+    const bool numbers = extras.numbers && !hexgeom::isDotMap(zoom);
+    LoweredLabels loweredLabels(plainLabels, p / 4);
+    hxpic::LabelFont& labels = numbers ? static_cast<hxpic::LabelFont&>(loweredLabels) : plainLabels;
+    bool usedLabel[128] = {};
+    pngbands::Settings settings;
+    settings.bandRows = bandRows;
+    settings.colours = pictureColours(map, colours, zoom, cells, labels, usedLabel);
+    if (extras.background != 0) settings.colours.push_back(extras.background);
+    // Text drawn with cairo has grey edges: a full-colour picture.
+    if (numbers || extras.legend) settings.colours.clear();
+    if (extras.dpi > 0) settings.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
+
+    // A band needs the cell rows whose pixels can reach it: a hexagon spans
+    // 1.5 rows of cells with the even columns' offset, and a label may
+    // stick out of its hexagon by some rows more.
+    const hexgeom::Point viewStart{cells.x1, cells.y1};
+    int reach = 2;
+    if (hexgeom::hasLabels(zoom)) {
+        int overhang = 0;
+        for (int v = 1; v < 128; ++v) {
+            if (!usedLabel[v]) continue;
+            const hxpic::Label& l = labels.label(v);
+            int top = 0, bottom = l.h;
+            for (const hxpic::Span& s : l.ink) {
+                top = std::min(top, s.y);
+                bottom = std::max(bottom, s.y + 1);
+            }
+            overhang = std::max({overhang, l.h - top, bottom + l.h});
+        }
+        reach += overhang / p + 1;
+    }
+    // The hex numbers and the legend come from the vector drawing, put on
+    // each band through a cairo image surface. The vector picture starts
+    // at the highest hexagon; the window's picture at the view's top.
+    std::unique_ptr<hxvec::Fonts> fonts;
+    std::vector<hxvec::LegendEntry> legend;
+    if (numbers || extras.legend) fonts.reset(new hxvec::Fonts);
+    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
+    const double vectorShift =
+        hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p, cells.x1, cells.y1).y;
+
+    hxpic::Picture picture{map, colours, zoom, viewStart, cells, hexgeom::hasLabels(zoom) ? &labels : nullptr};
+    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+        if (extras.background != 0)
+            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(size.x) * rows, extras.background);
+        hxpic::Picture band = picture;
+        band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
+        band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
+        if (!band.cells.empty() && top < mapSize.y) {
+            hxpic::Target target{pixels, size.x, rows, size.x, hexgeom::Point{0, top}};
+            hxpic::draw(band, hxpic::Clip{0, top, size.x, std::min(top + rows, mapSize.y)}, target);
+        }
+        if (!fonts) return;
+        cairo_surface_t* surface = cairo_image_surface_create_for_data(
+            reinterpret_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, size.x, rows, size.x * 4);
+        cairo_t* cr = cairo_create(surface);
+        cairo_translate(cr, 0, -top);
+        if (numbers && !band.cells.empty() && top < mapSize.y) {
+            cairo_save(cr);
+            cairo_rectangle(cr, 0, 0, size.x, mapSize.y);
+            cairo_clip(cr);
+            cairo_translate(cr, 0, vectorShift);
+            hxvec::drawNumbers(cr, map, cells, band.cells, p, *fonts);
+            cairo_restore(cr);
+        }
+        if (!legend.empty() && top + rows > mapSize.y)
+            hxvec::drawLegend(cr, legend, 0, mapSize.y, size.x, legendTextPx(extras.dpi), *fonts);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        cairo_surface_destroy(surface);
+    };
+
+    return writeAtomically(
+        path,
+        [&](std::FILE* file, int fd, std::string& why) {
+            pngbands::Result result = pngbands::write(file, size.x, size.y, settings, draw, why);
+            if (result == pngbands::Result::ColourMissing) {
+                // A colour no table foresaw: start again as a full-colour picture.
+                settings.colours.clear();
+                std::rewind(file);
+                if (::ftruncate(fd, 0) == 0) result = pngbands::write(file, size.x, size.y, settings, draw, why);
+                else why = std::strerror(errno);
+            }
+            return result == pngbands::Result::Written;
+        },
+        error);
+}
+
+Format formatOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/'), dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return Format::None;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext == "png" ? Format::Png : ext == "pdf" ? Format::Pdf : ext == "svg" ? Format::Svg : Format::None;
+}
+
+bool RenderOptions::has(const std::string& option) const {
+    return std::find(given.begin(), given.end(), option) != given.end();
+}
+
+int fitZoom(const hexgeom::CellRange& cells, int w, int h, int extraRows) {
+    for (int zoom = hexgeom::kMaxZoom; zoom >= hexgeom::kMinZoom; --zoom) {
+        const hexgeom::Point size = pictureSize(zoom, cells);
+        if (size.x <= w && static_cast<long long>(size.y) + extraRows <= h) return zoom;
+    }
+    return -1;
+}
+
+int zoomForSize(double hexMm, double dpi) {
+    const double pixels = hexMm * dpi / 25.4;
+    const long p = std::lround(std::max(9.0, std::min(65.0, pixels)));
+    return static_cast<int>(p) - 1;
+}
+
+namespace {
+
+// Options that do not suit the output's format, or each other.
+bool checkCombination(const RenderOptions& o, Format format, std::string& reason) {
+    const char* const pngOnly[] = {"--zoom", "--fit", "--dpi"};
+    const char* const pdfOnly[] = {"--fit-page", "--paper", "--margin-mm", "--overlap-mm", "--max-pages"};
+    const char* const kind = format == Format::Png ? "a PNG" : format == Format::Pdf ? "a PDF" : "an SVG";
+    for (const char* name : pngOnly)
+        if (format != Format::Png && o.has(name)) {
+            reason = std::string(name) + " is for PNG pictures, not " + kind;
+            return false;
+        }
+    for (const char* name : pdfOnly)
+        if (format != Format::Pdf && o.has(name)) {
+            reason = std::string(name) + " is for PDF pages, not " + kind;
+            return false;
+        }
+    if (format == Format::Png) {
+        if (o.has("--fit") && (o.has("--zoom") || o.has("--hex-mm"))) {
+            reason = "--fit chooses the zoom itself: give it without --zoom or --hex-mm";
+            return false;
+        }
+        if (o.has("--hex-mm") && (o.has("--zoom") || !o.has("--dpi"))) {
+            reason = "--hex-mm for a PNG needs --dpi, and no --zoom, to choose the zoom";
+            return false;
+        }
+    }
+    if (format == Format::Pdf && o.fitPage && o.has("--hex-mm")) {
+        reason = "--fit-page chooses the hex size itself: give it without --hex-mm";
+        return false;
+    }
+    return true;
+}
+
+poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
+    poster::Document doc(map, cells);
+    doc.hexMm = o.hexMm;
+    doc.fitPage = o.fitPage;
+    poster::parsePaper(o.paper, doc.paper);
+    doc.margin = o.marginMm;
+    doc.overlap = o.overlapMm;
+    doc.legend = o.legend;
+    doc.numbers = o.numbers;
+    doc.background = o.backgroundGiven ? o.background : 0xffffffffu;
+    doc.maxPages = o.maxPages;
+    return doc;
+}
+
+bool writeVector(const poster::Document& doc, const std::string& output, Format format, std::string& error) {
+    return writeAtomically(
+        output,
+        [&](std::FILE* file, int, std::string& why) {
+            return format == Format::Pdf ? poster::writePdf(doc, file, why) : poster::writeSvg(doc, file, why);
+        },
+        error);
+}
+
+}  // namespace
+
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     RenderOptions options;
     std::string reason;
@@ -314,6 +625,17 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         out << "tarven-render (Tarven) " << TARVEN_VERSION << "\n";
         return kDone;
     }
+    const Format format = formatOf(options.output);
+    if (format == Format::None) {
+        err << "tarven-render: the output " << quoted(options.output)
+            << " must end in .png, .pdf or .svg, which choose the format\n"
+            << kUsage;
+        return kMisuse;
+    }
+    if (!checkCombination(options, format, reason)) {
+        err << "tarven-render: " << reason << "\n" << kUsage;
+        return kMisuse;
+    }
     HxMap map(0, 0);
     const bool loaded = map.loadMap(options.input.c_str());
     std::fflush(stdout);
@@ -326,7 +648,47 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return kMisuse;
     }
     std::string error;
-    if (!writePicture(map, options.zoom, cells, options.output, 0, error)) {
+    if (format != Format::Png) {
+        const poster::Document doc = documentOf(map, cells, options);
+        if (format == Format::Pdf) {
+            // Refused before anything is written: no room, or too many pages.
+            poster::Layout layout;
+            if (!poster::planPdf(doc, layout, error)) {
+                err << "tarven-render: " << error << "\n";
+                return kFailed;
+            }
+        }
+        if (!writeVector(doc, options.output, format, error)) {
+            err << "tarven-render: " << error << "\n";
+            return kFailed;
+        }
+        return kDone;
+    }
+    int zoom = options.zoom;
+    if (options.has("--fit")) {
+        // The legend strip's height depends on the width; measure it at each
+        // candidate zoom's width.
+        zoom = -1;
+        for (int z = hexgeom::kMaxZoom; z >= hexgeom::kMinZoom && zoom < 0; --z) {
+            const hexgeom::Point size = pictureSize(z, cells);
+            if (size.x > options.fitW || size.y > options.fitH) continue;
+            const int extra = options.legend ? legendRows(map, cells, size.x, options.dpi) : 0;
+            if (fitZoom(cells, options.fitW, options.fitH, extra) >= z) zoom = z;
+        }
+        if (zoom < 0) {
+            err << "tarven-render: the cells do not fit in " << options.fitW << " x " << options.fitH
+                << " pixels even at zoom 0\n";
+            return kFailed;
+        }
+    } else if (options.has("--hex-mm")) {
+        zoom = zoomForSize(options.hexMm, options.dpi);
+    }
+    PngExtras extras;
+    extras.background = options.backgroundGiven ? options.background : 0;
+    extras.dpi = options.dpi;
+    extras.legend = options.legend;
+    extras.numbers = options.numbers;
+    if (!writePicture(map, zoom, cells, options.output, 0, extras, error)) {
         err << "tarven-render: " << error << "\n";
         return kFailed;
     }

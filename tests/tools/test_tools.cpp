@@ -82,7 +82,8 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
     TempDir dir;
     const std::string out = dir / "out.png", bad = dir / "bad.map";
     writeText(bad, "2 3\n.0#1=2\n");   // one row short
-    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir / "folder.png").c_str(), 0700), 0);
     struct Row {
         const char* name;
         bool stats;
@@ -104,8 +105,9 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
         {"render: missing map", false, {dir / "none.map", out}, 1, ""},
         {"render: malformed map", false, {bad, out}, 1, ""},
         {"render: output in a missing folder", false, {kSmall, dir / "no/out.png"}, 1, "cannot write '"},
-        {"render: output is a folder", false, {kSmall, dir.path}, 1, "it is a folder"},
-        {"render: output is a pipe", false, {kSmall, dir / "pipe"}, 1, "it is not a regular file"},
+        {"render: output is a folder", false, {kSmall, dir / "folder.png"}, 1, "it is a folder"},
+        {"render: output is a pipe", false, {kSmall, dir / "pipe.png"}, 1, "it is not a regular file"},
+        {"render: output without extension", false, {kSmall, dir.path}, 2, "must end in .png, .pdf or .svg"},
         {"render: help", false, {"--help"}, 0, "Usage: tarven-render"},
         {"render: version", false, {"--version"}, 0, "tarven-render (Tarven) " TARVEN_VERSION},
         {"stats: no arguments", true, {}, 2, "Usage: tarven-stats"},
@@ -124,7 +126,7 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
             EXPECT_EQ(run.out, "") << row.name;
         }
         // Nothing written, not even a temporary file.
-        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bad.map", "pipe"})) << row.name;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bad.map", "folder.png", "pipe.png"})) << row.name;
     }
 }
 
