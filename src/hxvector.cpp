@@ -341,9 +341,10 @@ void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells,
                  double pitch, Fonts& fonts) {
     if (visible.empty()) return;
     cairo_save(cr);
-    // Four digits across about 60% of the hexagon's flat top.
+    // Within the hexagon's width a tenth of the way down (0.73 of the
+    // height), a digit being 0.64 em wide.
     const std::size_t digitsWide = hexNumber(map.xs() - 1, map.ys() - 1, map.xs(), map.ys()).size();
-    const double size = std::min(0.2 * pitch, 0.9 * pitch / (0.64 * static_cast<double>(digitsWide)));
+    const double size = std::min(0.2 * pitch, 0.62 * pitch / (0.64 * static_cast<double>(digitsWide)));
     fonts.use(cr, size);
     cairo_set_source_rgb(cr, 0, 0, 0);
     const Digits digits(cr);
@@ -352,7 +353,7 @@ void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells,
         for (int col = visible.x1; col <= visible.x2; ++col) {
             const Place o = hexOrigin(cells, pitch, col, row);
             digits.add(glyphs, hexNumber(col, row, map.xs(), map.ys()), o.x + 2 * pitch / 3,
-                       o.y + 0.08 * pitch + digits.height / 2);
+                       o.y + 0.1 * pitch + digits.height / 2);
         }
         if (glyphs.size() > 4096) showGlyphs(cr, glyphs);
     }

@@ -41,6 +41,15 @@ bool parseMm(const std::string& text, double& value) {
     return true;
 }
 
+// Millimetres as "25.4" or "10".
+std::string mm(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    std::string s = text;
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
+    return s;
+}
+
 }  // namespace
 
 bool parsePaper(const std::string& text, Paper& paper) {
@@ -69,7 +78,8 @@ bool layout(double pictureW, double pictureH, const Paper& paper, double margin,
     out.pictureW = pictureW;
     out.pictureH = pictureH;
     if (!(margin >= 0) || out.areaW < 20 || out.areaH < 20) {
-        reason = "margins of " + std::to_string(margin) + " mm leave less than 20 mm of the sheet to print on";
+        reason = "margins of " + mm(margin) + " mm leave less than 20 mm of the " + mm(paper.w) + " x " + mm(paper.h) +
+                 " mm sheet to print on";
         return false;
     }
     if (!(overlap >= 0) || 2 * overlap >= std::min(out.areaW, out.areaH)) {
@@ -272,15 +282,6 @@ void sheetName(cairo_t* cr, const Layout& l, const std::string& label, hxvec::Fo
     cairo_restore(cr);
 }
 
-// Millimetres as "25.4" or "10".
-std::string mm(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    std::string s = text;
-    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
-    return s;
-}
-
 // The first page of a poster: the whole region scaled onto the sheet, the
 // sheets' areas drawn over it with their labels, and the legend below.
 void indexPage(cairo_t* cr, Drawing& d, const Layout& l) {
@@ -318,19 +319,20 @@ void indexPage(cairo_t* cr, Drawing& d, const Layout& l) {
             cairo_rectangle(cr, x, y, w, h);
         }
     cairo_stroke(cr);
+    // Each label in the top-left corner of its sheet's area, which no
+    // other sheet's area starts in.
     const double stepW = (l.areaW - l.overlap) * scale, stepH = (l.areaH - l.overlap) * scale;
-    const double size = std::max(0.8, std::min({6.0, stepH * 0.3, stepW * 0.2}));
+    const double size = std::max(0.8, std::min({5.0, stepH * 0.3, stepW * 0.2}));
     for (int r = 0; r < l.rows; ++r)
         for (int c = 0; c < l.columns; ++c) {
             const std::string label = sheetLabel(c, r);
             const double w = d.fonts.width(label, size);
-            const double cx = (l.sheetX(c) + std::min(l.areaW, l.pictureW - l.sheetX(c)) / 2) * scale;
-            const double cy = (l.sheetY(r) + std::min(l.areaH, l.pictureH - l.sheetY(r)) / 2) * scale;
-            cairo_rectangle(cr, cx - w / 2 - size * 0.15, cy - size * 0.55, w + size * 0.3, size * 1.1);
+            const double x = l.sheetX(c) * scale + size * 0.3, y = l.sheetY(r) * scale + size * 0.3;
+            cairo_rectangle(cr, x, y, w + size * 0.3, size * 1.1);
             cairo_set_source_rgba(cr, 1, 1, 1, 0.8);
             cairo_fill(cr);
             cairo_set_source_rgb(cr, 0.8, 0, 0);
-            d.fonts.show(cr, label, cx - w / 2, cy + size * 0.36, size);
+            d.fonts.show(cr, label, x + size * 0.15, y + size * 0.9, size);
         }
     cairo_restore(cr);
 
