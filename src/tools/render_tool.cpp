@@ -1,19 +1,18 @@
 #include "tools.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
-#include <memory>
 #include <limits>
+#include <memory>
+#include <new>
 #include <ostream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cairo.h>
@@ -22,8 +21,10 @@
 #include "hxpicture.h"
 #include "hxterrains.h"
 #include "hxvector.h"
+#include "outputfile.h"
 #include "pngbands.h"
 #include "poster.h"
+#include "progress.h"
 #include "textlabels.h"
 
 namespace tools {
@@ -43,6 +44,8 @@ const char* const kUsage =
     "  --fit WxH            PNG: the largest zoom that fits in W x H pixels\n"
     "  --dpi N              PNG: resolution written in the file; with --hex-mm\n"
     "                       the zoom whose hexes come closest to that size\n"
+    "  --max-pixels N       PNG: refuse pictures of more than N pixels\n"
+    "                       (default 10000000000)\n"
     "  --hex-mm S           hex size across the flats in mm (default 25.4)\n"
     "  --fit-page           PDF: the whole region on one sheet\n"
     "  --paper P            PDF: a4, letter, a3 or WxHmm (default a4)\n"
@@ -53,14 +56,40 @@ const char* const kUsage =
     "                       white for PDF and SVG)\n"
     "  --legend             a key of the terrains in the picture\n"
     "  --numbers            hex numbers (column, row: 0101) at the top of each hex\n"
+    "  -q, --quiet          no progress display\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
-    "Exit status: 0 written, 1 failed (map not loaded, picture not written),\n"
-    "2 bad arguments.\n";
+    "Exit status: 0 written, 1 failed (map not loaded, picture refused or not\n"
+    "written), 2 bad arguments; 128 + N when ended by signal N (the partly\n"
+    "written picture is removed).\n";
 
-// A decimal integer with an optional sign, saturated to the int range.
-bool parseInt(const std::string& text, int& value) {
+// The kinds of picture the output's extension chooses from.
+struct OutputKind {
+    const char* extension;   // lower case, without the dot
+};
+const OutputKind kOutputKinds[] = {
+    {"png"},
+    {"pdf"},
+    {"svg"},
+};
+
+std::string supportedExtensions() {
+    std::string list;
+    for (const OutputKind& kind : kOutputKinds) list += std::string(list.empty() ? "" : ", ") + "." + kind.extension;
+    return list;
+}
+
+bool knownOutputKind(const std::string& path) {
+    const std::string extension = extensionOf(path);
+    for (const OutputKind& kind : kOutputKinds)
+        if (extension == kind.extension) return true;
+    return false;
+}
+
+// A decimal integer with an optional sign, saturated to the long long range
+// given.
+bool parseInteger(const std::string& text, long long low, long long high, long long& value) {
     const bool sign = !text.empty() && (text[0] == '-' || text[0] == '+');
     const bool negative = sign && text[0] == '-';
     std::size_t i = sign ? 1 : 0;
@@ -69,10 +98,16 @@ bool parseInt(const std::string& text, int& value) {
     for (; i < text.size(); ++i) {
         const unsigned d = static_cast<unsigned char>(text[i]) - 48u;
         if (d > 9) return false;
-        if (v < (1LL << 40)) v = v * 10 + d;
+        if (v < (1LL << 58)) v = v * 10 + d;
     }
     if (negative) v = -v;
-    v = std::max<long long>(std::numeric_limits<int>::min(), std::min<long long>(std::numeric_limits<int>::max(), v));
+    value = std::max(low, std::min(high, v));
+    return true;
+}
+
+bool parseInt(const std::string& text, int& value) {
+    long long v = 0;
+    if (!parseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), v)) return false;
     value = static_cast<int>(v);
     return true;
 }
@@ -116,8 +151,8 @@ bool parseSize(const std::string& text, int& w, int& h) {
     const std::size_t x = text.find_first_of("xX");
     if (x == std::string::npos) return false;
     double a = 0, b = 0;
-    if (!parseDecimal(text.substr(0, x), 1, pngbands::kMaxWidth, a) ||
-        !parseDecimal(text.substr(x + 1), 1, pngbands::kMaxWidth, b) || a != std::floor(a) || b != std::floor(b))
+    if (!parseDecimal(text.substr(0, x), 1, kMaxPictureWidth, a) ||
+        !parseDecimal(text.substr(x + 1), 1, kMaxPictureWidth, b) || a != std::floor(a) || b != std::floor(b))
         return false;
     w = static_cast<int>(a);
     h = static_cast<int>(b);
@@ -149,6 +184,7 @@ struct ValueOption {
 };
 const ValueOption kValueOptions[] = {
     {"--zoom", "a whole number"},
+    {"--max-pixels", "a whole number of at least 1"},
     {"--cells", "X,Y,W,H with X, Y at least 0 and W, H at least 1"},
     {"--hex-mm", "a size from 0.5 to 1000 mm"},
     {"--paper", "a4, letter, a3 or WxHmm with sides from 50 to 5000 mm"},
@@ -169,6 +205,13 @@ bool setValue(const std::string& name, const std::string& value, RenderOptions& 
         return true;
     }
     if (name == "--cells") return parseCells(value, o);
+    if (name == "--max-pixels") {
+        long long limit = 0;
+        if (!parseInteger(value, 0, std::numeric_limits<long long>::max(), limit) || limit < 1 || value[0] == '-')
+            return false;
+        o.maxPixels = limit;
+        return true;
+    }
     if (name == "--hex-mm") return parseDecimal(value, 0.5, 1000, o.hexMm);
     if (name == "--paper") {
         poster::Paper paper;
@@ -192,31 +235,10 @@ bool setValue(const std::string& name, const std::string& value, RenderOptions& 
     return false;
 }
 
-// Follows symbolic links, so that writing replaces the file a link points
-// to and keeps the link. False for a loop of links or an unreadable link.
-bool resolveTarget(const std::string& path, std::string& target) {
-    target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat ls;
-        if (::lstat(target.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return true;
-        std::string link(static_cast<std::size_t>(ls.st_size > 0 ? ls.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(target.c_str(), &link[0], link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
-        link.resize(static_cast<std::size_t>(n));
-        if (link[0] != '/') {
-            const std::size_t slash = target.rfind('/');
-            link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
-        }
-        target = link;
-    }
-    return false;
-}
-
 // Every colour the picture can hold: the cells' colours, the outline, the
-// label ink and transparent.
+// label ink and transparent. `used` gets the label values drawn.
 std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours& colours, int zoom,
-                                         const hexgeom::CellRange& cells, hxpic::LabelFont& labels,
-                                         bool used[128]) {
+                                         const hexgeom::CellRange& cells, bool used[128]) {
     bool seen[256][11] = {};
     bool outOfTable = false;
     for (int y = cells.y1; y <= cells.y2; ++y) {
@@ -235,8 +257,33 @@ std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours&
             if (seen[t][e]) list.push_back(colours.at(static_cast<char>(t), e));
     if (outOfTable) list.push_back(colours.at(0, -1));
     if (!hexgeom::isDotMap(zoom)) list.push_back(hxpic::kBlack);
-    if (hexgeom::hasLabels(zoom)) list.push_back(labels.ink());
+    if (hexgeom::hasLabels(zoom)) list.push_back(hxpic::kBlack);   // the labels' ink
     return list;
+}
+
+// Labels for a picture at a label zoom whose cells have none.
+class NoLabels : public hxpic::LabelFont {
+public:
+    const hxpic::Label& label(int) override { return empty; }
+    hxpic::Pixel ink() const override { return hxpic::kBlack; }
+
+private:
+    hxpic::Label empty;
+};
+
+// Pango and fontconfig end the process, instead of failing, when memory
+// runs out while they start (a thread they cannot create, an allocation
+// refused). Under an address-space limit they start only with this much
+// room to spare.
+constexpr std::size_t kFontRoom = std::size_t(64) << 20;
+
+bool roomForFonts() {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    void* room = ::mmap(nullptr, kFontRoom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (room == MAP_FAILED) return false;
+    ::munmap(room, kFontRoom);
+    return true;
 }
 
 }  // namespace
@@ -264,6 +311,8 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
             o.help = true;
         } else if (name == "--version" && !hasValue) {
             o.version = true;
+        } else if ((name == "--quiet" || name == "-q") && !hasValue) {
+            o.quiet = true;
         } else if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
             if (hasValue) {
                 reason = name + " takes no value";
@@ -303,6 +352,11 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
     }
     o.input = files[0];
     o.output = files[1];
+    if (!knownOutputKind(o.output)) {
+        reason = "cannot tell the kind of picture of " + quoted(o.output) + " by its extension; supported: " +
+                 supportedExtensions();
+        return false;
+    }
     return true;
 }
 
@@ -314,71 +368,50 @@ hexgeom::CellRange renderCells(const RenderOptions& o, const HxMap& map) {
                               static_cast<int>(std::min<long long>(y2, map.ys() - 1))};
 }
 
-hexgeom::Point pictureSize(int zoom, const hexgeom::CellRange& cells) {
-    if (cells.empty()) return {0, 0};
-    const hexgeom::PixelRect box = hxpic::pictureBox(zoom, cells, hexgeom::Point{cells.x1, cells.y1});
-    return hexgeom::Point{std::max(0, box.x + box.w), std::max(0, box.y + box.h)};
+PictureSize pictureSize(int zoom, const hexgeom::CellRange& cells) {
+    if (cells.empty()) return {};
+    // The picture grows by one pitch per column and per row beyond the
+    // first two; the picture core measures the first two, whose shape
+    // (which columns sit lower, how far a hexagon reaches) decides the
+    // rest, in sizes that cannot overflow.
+    const int x2 = cells.x1 + std::min(cells.x2 - cells.x1, 1);
+    const int y2 = cells.y1 + std::min(cells.y2 - cells.y1, 1);
+    const hexgeom::PixelRect box =
+        hxpic::pictureBox(zoom, hexgeom::CellRange{cells.x1, cells.y1, x2, y2}, hexgeom::Point{cells.x1, cells.y1});
+    const long long p = hexgeom::pitch(hexgeom::clampZoom(zoom));
+    PictureSize size;
+    size.width = std::max(0LL, static_cast<long long>(box.x) + box.w + (static_cast<long long>(cells.x2) - x2) * p);
+    size.height = std::max(0LL, static_cast<long long>(box.y) + box.h + (static_cast<long long>(cells.y2) - y2) * p);
+    return size;
 }
 
-namespace {
-
-// Writes `path` through a temporary file beside its target (links
-// followed) that `write` fills and that is renamed over the target at the
-// end; no file is left on failure.
-bool writeAtomically(const std::string& path, const std::function<bool(std::FILE*, int, std::string&)>& write,
-                     std::string& error) {
-    std::string target;
-    if (!resolveTarget(path, target)) {
-        error = "cannot write " + quoted(path) + ": too many levels of symbolic links";
+bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string& reason) {
+    const std::string both = std::to_string(size.width) + " x " + std::to_string(size.height);
+    if (size.width < 1 || size.height < 1) {
+        reason = "the picture would be " + both + " pixels: empty";
         return false;
     }
-    struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    // Only a regular file is replaced: renaming over a device such as
-    // /dev/null, or a pipe, would put a file in its place.
-    if (exists && !S_ISREG(st.st_mode)) {
-        error = "cannot write " + quoted(path) + (S_ISDIR(st.st_mode) ? ": it is a folder" : ": it is not a regular file");
+    if (size.width > kMaxPictureWidth) {
+        reason = "the picture would be " + std::to_string(size.width) + " pixels wide; it can be at most " +
+                 std::to_string(kMaxPictureWidth);
         return false;
     }
-    const std::size_t slash = target.rfind('/');
-    std::string tmp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." +
-                      target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(&tmp[0]);
-    if (fd < 0) {
-        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
+    if (size.height > kMaxPictureHeight) {
+        reason = "the picture would be " + std::to_string(size.height) + " pixels high; a PNG file holds at most " +
+                 std::to_string(kMaxPictureHeight);
         return false;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~mask);
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    std::string why;
-    bool ok = write(file, fd, why);
-    if (ok && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (std::fclose(file) != 0 && ok) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
+    // Both sides are below 2^31 here, so their product fits.
+    const long long pixels = size.width * size.height;
+    if (pixels > maxPixels) {
+        reason = "the picture would be " + both + " = " + std::to_string(pixels) + " pixels, more than the limit of " +
+                 std::to_string(maxPixels) + "; --max-pixels " + std::to_string(pixels) + " allows it";
         return false;
     }
     return true;
 }
+
+namespace {
 
 // Moves each label's ink down by a quarter of a hexagon, into its lower
 // half, to leave the top to the hex number.
@@ -406,58 +439,96 @@ private:
 // printer's resolution.
 double legendTextPx(double dpi) { return std::max(10.0, std::min(60.0, 14.0 * (dpi > 0 ? dpi / 96 : 1))); }
 
-int legendRows(const HxMap& map, const hexgeom::CellRange& cells, int width, double dpi) {
+}  // namespace
+
+int legendRows(const HxMap& map, const hexgeom::CellRange& cells, long long width, double dpi) {
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
     hxvec::Fonts fonts;
     const auto entries = hxvec::legendEntries(map, cells, terrains, colours);
-    return static_cast<int>(std::ceil(hxvec::legendHeight(entries, width, legendTextPx(dpi), fonts)));
-}
-
-}  // namespace
-
-bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
-                  int bandRows, std::string& error) {
-    return writePicture(map, zoom, cells, path, bandRows, PngExtras(), error);
+    return static_cast<int>(
+        std::ceil(hxvec::legendHeight(entries, static_cast<double>(width), legendTextPx(dpi), fonts)));
 }
 
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
-                  int bandRows, const PngExtras& extras, std::string& error) {
-    const hexgeom::Point mapSize = pictureSize(zoom, cells);
-    const int legendH = extras.legend && mapSize.x > 0 ? legendRows(map, cells, mapSize.x, extras.dpi) : 0;
-    const hexgeom::Point size{mapSize.x, static_cast<int>(std::min<long long>(
-                                             static_cast<long long>(mapSize.y) + legendH, pngbands::kMaxHeight))};
-    if (size.x < 1 || size.y < 1 || size.x > pngbands::kMaxWidth) {
-        error = "the picture would be " + std::to_string(size.x) + " x " + std::to_string(size.y) +
-                " pixels; it can be 1 to " + std::to_string(pngbands::kMaxWidth) + " pixels wide";
-        return false;
+                  int bandRows, std::string& error, Progress* progress) {
+    return writePicture(map, zoom, cells, path, bandRows, PngExtras(), error, progress);
+}
+
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, const PngExtras& extras, std::string& error, Progress* progress) {
+    PictureSize size = pictureSize(zoom, cells);
+    const long long mapHeight = size.height;
+    if (extras.legend && size.width > 0) {
+        if (!roomForFonts()) {
+            error = "out of memory: the legend's font cannot start within the address-space limit (ulimit -v)";
+            return false;
+        }
+        size.height += legendRows(map, cells, size.width, extras.dpi);
     }
+    if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
+    const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
+    const int mapH = static_cast<int>(mapHeight);
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
-    PangoLabelFont plainLabels;
-    const int p = hexgeom::pitch(zoom);
-    const bool numbers = extras.numbers && !hexgeom::isDotMap(zoom);
-    LoweredLabels loweredLabels(plainLabels, p / 4);
-    hxpic::LabelFont& labels = numbers ? static_cast<hxpic::LabelFont&>(loweredLabels) : plainLabels;
     bool usedLabel[128] = {};
     pngbands::Settings settings;
     settings.bandRows = bandRows;
-    settings.colours = pictureColours(map, colours, zoom, cells, labels, usedLabel);
+    settings.colours = pictureColours(map, colours, zoom, cells, usedLabel);
+    const bool numbers = extras.numbers && !hexgeom::isDotMap(zoom);
     if (extras.background != 0) settings.colours.push_back(extras.background);
     // Text drawn with cairo has grey edges: a full-colour picture.
     if (numbers || extras.legend) settings.colours.clear();
     if (extras.dpi > 0) settings.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
 
+    // The text library starts only for labels that are drawn.
+    const int p = hexgeom::pitch(zoom);
+    NoLabels noLabels;
+    std::unique_ptr<PangoLabelFont> pango;
+    std::unique_ptr<LoweredLabels> lowered;
+    hxpic::LabelFont* labels = nullptr;
+    if (hexgeom::hasLabels(zoom)) {
+        labels = &noLabels;
+        if (std::find(usedLabel + 1, usedLabel + 128, true) != usedLabel + 128) {
+            if (!roomForFonts()) {
+                error = "out of memory: the label font cannot start within the address-space limit (ulimit -v)";
+                return false;
+            }
+            pango.reset(new PangoLabelFont);
+            labels = pango.get();
+            if (numbers) {
+                lowered.reset(new LoweredLabels(*pango, p / 4));
+                labels = lowered.get();
+            }
+        }
+    }
+    // The hex numbers and the legend come from the vector drawing, put on
+    // each band through a cairo image surface. The vector picture starts
+    // at the highest hexagon; the window's picture at the view's top.
+    const hexgeom::Point viewStart{cells.x1, cells.y1};
+    std::unique_ptr<hxvec::Fonts> fonts;
+    std::vector<hxvec::LegendEntry> legend;
+    if (numbers || extras.legend) {
+        if (!roomForFonts()) {
+            error = "out of memory: the font cannot start within the address-space limit (ulimit -v)";
+            return false;
+        }
+        fonts.reset(new hxvec::Fonts);
+    }
+    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
+    const double vectorShift =
+        hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p, cells.x1, cells.y1).y;
+
     // A band needs the cell rows whose pixels can reach it: a hexagon spans
     // 1.5 rows of cells with the even columns' offset, and a label may
-    // stick out of its hexagon by some rows more.
-    const hexgeom::Point viewStart{cells.x1, cells.y1};
+    // stick out of its hexagon by some rows more. Making the labels here
+    // also keeps the text library out of the drawing.
     int reach = 2;
-    if (hexgeom::hasLabels(zoom)) {
+    if (pango) {
         int overhang = 0;
         for (int v = 1; v < 128; ++v) {
             if (!usedLabel[v]) continue;
-            const hxpic::Label& l = labels.label(v);
+            const hxpic::Label& l = labels->label(v);
             int top = 0, bottom = l.h;
             for (const hxpic::Span& s : l.ink) {
                 top = std::min(top, s.y);
@@ -467,69 +538,60 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         }
         reach += overhang / p + 1;
     }
-    // The hex numbers and the legend come from the vector drawing, put on
-    // each band through a cairo image surface. The vector picture starts
-    // at the highest hexagon; the window's picture at the view's top.
-    std::unique_ptr<hxvec::Fonts> fonts;
-    std::vector<hxvec::LegendEntry> legend;
-    if (numbers || extras.legend) fonts.reset(new hxvec::Fonts);
-    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
-    const double vectorShift =
-        hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p, cells.x1, cells.y1).y;
-
-    hxpic::Picture picture{map, colours, zoom, viewStart, cells, hexgeom::hasLabels(zoom) ? &labels : nullptr};
+    hxpic::Picture picture{map, colours, zoom, viewStart, cells, labels};
     const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+        if (progress) progress->update(static_cast<double>(top) / height);
         if (extras.background != 0)
-            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(size.x) * rows, extras.background);
+            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(width) * rows, extras.background);
         hxpic::Picture band = picture;
         band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
         band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
-        if (!band.cells.empty() && top < mapSize.y) {
-            hxpic::Target target{pixels, size.x, rows, size.x, hexgeom::Point{0, top}};
-            hxpic::draw(band, hxpic::Clip{0, top, size.x, std::min(top + rows, mapSize.y)}, target);
+        const bool mapRows = !band.cells.empty() && top < mapH;
+        if (mapRows) {
+            hxpic::Target target{pixels, width, rows, width, hexgeom::Point{0, top}};
+            hxpic::draw(band, hxpic::Clip{0, top, width, std::min(top + rows, mapH)}, target);
         }
         if (!fonts) return;
-        cairo_surface_t* surface = cairo_image_surface_create_for_data(
-            reinterpret_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, size.x, rows, size.x * 4);
+        cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
+                                                                       CAIRO_FORMAT_ARGB32, width, rows, width * 4);
         cairo_t* cr = cairo_create(surface);
         cairo_translate(cr, 0, -top);
-        if (numbers && !band.cells.empty() && top < mapSize.y) {
+        if (numbers && mapRows) {
             cairo_save(cr);
-            cairo_rectangle(cr, 0, 0, size.x, mapSize.y);
+            cairo_rectangle(cr, 0, 0, width, mapH);
             cairo_clip(cr);
             cairo_translate(cr, 0, vectorShift);
             hxvec::drawNumbers(cr, map, cells, band.cells, p, *fonts);
             cairo_restore(cr);
         }
-        if (!legend.empty() && top + rows > mapSize.y)
-            hxvec::drawLegend(cr, legend, 0, mapSize.y, size.x, legendTextPx(extras.dpi), *fonts);
+        if (!legend.empty() && top + rows > mapH)
+            hxvec::drawLegend(cr, legend, 0, mapH, width, legendTextPx(extras.dpi), *fonts);
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
     };
 
-    return writeAtomically(
-        path,
-        [&](std::FILE* file, int fd, std::string& why) {
-            pngbands::Result result = pngbands::write(file, size.x, size.y, settings, draw, why);
-            if (result == pngbands::Result::ColourMissing) {
-                // A colour no table foresaw: start again as a full-colour picture.
-                settings.colours.clear();
-                std::rewind(file);
-                if (::ftruncate(fd, 0) == 0) result = pngbands::write(file, size.x, size.y, settings, draw, why);
-                else why = std::strerror(errno);
-            }
-            return result == pngbands::Result::Written;
-        },
-        error);
+    OutputFile file;
+    if (!file.open(path, error)) return false;
+    std::string why;
+    pngbands::Result result = pngbands::write(file.stream(), width, height, settings, draw, why);
+    if (result == pngbands::Result::ColourMissing) {
+        // A colour no table foresaw: start again as a full-colour picture.
+        settings.colours.clear();
+        std::rewind(file.stream());
+        if (::ftruncate(file.fd(), 0) == 0) result = pngbands::write(file.stream(), width, height, settings, draw, why);
+        else why = std::strerror(errno);
+    }
+    if (progress) progress->finish();
+    if (result != pngbands::Result::Written) {
+        error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
+        return false;
+    }
+    return file.commit(error);
 }
 
 Format formatOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/'), dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return Format::None;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string ext = extensionOf(path);
     return ext == "png" ? Format::Png : ext == "pdf" ? Format::Pdf : ext == "svg" ? Format::Svg : Format::None;
 }
 
@@ -537,25 +599,24 @@ bool RenderOptions::has(const std::string& option) const {
     return std::find(given.begin(), given.end(), option) != given.end();
 }
 
-int fitZoom(const hexgeom::CellRange& cells, int w, int h, int extraRows) {
+int fitZoom(const hexgeom::CellRange& cells, long long w, long long h, long long extraRows) {
     for (int zoom = hexgeom::kMaxZoom; zoom >= hexgeom::kMinZoom; --zoom) {
-        const hexgeom::Point size = pictureSize(zoom, cells);
-        if (size.x <= w && static_cast<long long>(size.y) + extraRows <= h) return zoom;
+        const PictureSize size = pictureSize(zoom, cells);
+        if (size.width <= w && size.height + extraRows <= h) return zoom;
     }
     return -1;
 }
 
 int zoomForSize(double hexMm, double dpi) {
     const double pixels = hexMm * dpi / 25.4;
-    const long p = std::lround(std::max(9.0, std::min(65.0, pixels)));
-    return static_cast<int>(p) - 1;
+    return static_cast<int>(std::lround(std::max(9.0, std::min(65.0, pixels)))) - 1;
 }
 
 namespace {
 
 // Options that do not suit the output's format, or each other.
 bool checkCombination(const RenderOptions& o, Format format, std::string& reason) {
-    const char* const pngOnly[] = {"--zoom", "--fit", "--dpi"};
+    const char* const pngOnly[] = {"--zoom", "--fit", "--dpi", "--max-pixels"};
     const char* const pdfOnly[] = {"--fit-page", "--paper", "--margin-mm", "--overlap-mm", "--max-pages"};
     const char* const kind = format == Format::Png ? "a PNG" : format == Format::Pdf ? "a PDF" : "an SVG";
     for (const char* name : pngOnly)
@@ -599,100 +660,120 @@ poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, c
     return doc;
 }
 
-bool writeVector(const poster::Document& doc, const std::string& output, Format format, std::string& error) {
-    return writeAtomically(
-        output,
-        [&](std::FILE* file, int, std::string& why) {
-            return format == Format::Pdf ? poster::writePdf(doc, file, why) : poster::writeSvg(doc, file, why);
-        },
-        error);
+bool writeVector(poster::Document doc, const std::string& path, Format format, Progress& progress,
+                 std::string& error) {
+    doc.progress = [&](double done) { progress.update(done); };
+    OutputFile file;
+    if (!file.open(path, error)) return false;
+    std::string why;
+    const bool written =
+        format == Format::Pdf ? poster::writePdf(doc, file.stream(), why) : poster::writeSvg(doc, file.stream(), why);
+    progress.finish();
+    if (!written) {
+        error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
+        return false;
+    }
+    return file.commit(error);
+}
+
+// The zoom of a PNG: asked for, fitted to a size, or chosen for a hex size
+// at a resolution. -1 when nothing fits.
+int pngZoom(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
+    if (o.has("--fit")) {
+        // The legend strip's height depends on the picture's width.
+        for (int z = hexgeom::kMaxZoom; z >= hexgeom::kMinZoom; --z) {
+            const PictureSize size = pictureSize(z, cells);
+            if (size.width > o.fitW || size.height > o.fitH) continue;
+            const long long extra = o.legend ? legendRows(map, cells, size.width, o.dpi) : 0;
+            if (size.height + extra <= o.fitH) return z;
+        }
+        return -1;
+    }
+    if (o.has("--hex-mm")) return zoomForSize(o.hexMm, o.dpi);
+    return o.zoom;
 }
 
 }  // namespace
 
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const char* const tool = "tarven-render";
     RenderOptions options;
     std::string reason;
     if (!parseRenderArguments(args, options, reason)) {
-        err << "tarven-render: " << reason << "\n" << kUsage;
+        err << tool << ": " << reason << "\n" << kUsage;
         return kMisuse;
     }
-    if (options.help) {
-        out << kUsage;
-        return kDone;
-    }
-    if (options.version) {
-        out << "tarven-render (Tarven) " << TARVEN_VERSION << "\n";
-        return kDone;
+    if (options.help || options.version) {
+        if (options.help) out << kUsage;
+        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed(tool, out, err) ? kDone : kFailed;
     }
     const Format format = formatOf(options.output);
-    if (format == Format::None) {
-        err << "tarven-render: the output " << quoted(options.output)
-            << " must end in .png, .pdf or .svg, which choose the format\n"
-            << kUsage;
-        return kMisuse;
-    }
     if (!checkCombination(options, format, reason)) {
-        err << "tarven-render: " << reason << "\n" << kUsage;
+        err << tool << ": " << reason << "\n" << kUsage;
         return kMisuse;
     }
-    HxMap map(0, 0);
-    const bool loaded = map.loadMap(options.input.c_str());
-    std::fflush(stdout);
-    if (!loaded) return kFailed;
-    const hexgeom::CellRange cells = renderCells(options, map);
-    if (cells.empty()) {
-        err << "tarven-render: the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
-            << options.cellH << " lie outside the map of " << map.xs() << " x " << map.ys() << " cells\n"
-            << kUsage;
-        return kMisuse;
-    }
-    std::string error;
-    if (format != Format::Png) {
-        const poster::Document doc = documentOf(map, cells, options);
-        if (format == Format::Pdf) {
-            // Refused before anything is written: no room, or too many pages.
-            poster::Layout layout;
-            if (!poster::planPdf(doc, layout, error)) {
-                err << "tarven-render: " << error << "\n";
-                return kFailed;
-            }
-        }
-        if (!writeVector(doc, options.output, format, error)) {
-            err << "tarven-render: " << error << "\n";
+    try {
+        std::string error;
+        if (!checkOutput(options.output, {options.input}, error)) {
+            err << tool << ": " << error << "\n";
             return kFailed;
         }
-        return kDone;
-    }
-    int zoom = options.zoom;
-    if (options.has("--fit")) {
-        // The legend strip's height depends on the width; measure it at each
-        // candidate zoom's width.
-        zoom = -1;
-        for (int z = hexgeom::kMaxZoom; z >= hexgeom::kMinZoom && zoom < 0; --z) {
-            const hexgeom::Point size = pictureSize(z, cells);
-            if (size.x > options.fitW || size.y > options.fitH) continue;
-            const int extra = options.legend ? legendRows(map, cells, size.x, options.dpi) : 0;
-            if (fitZoom(cells, options.fitW, options.fitH, extra) >= z) zoom = z;
+        HxMap map(0, 0);
+        if (!loadMapFor(tool, options.input, map, err)) return kFailed;
+        const hexgeom::CellRange cells = renderCells(options, map);
+        if (cells.empty()) {
+            err << tool << ": the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
+                << options.cellH << " lie outside the map of " << map.xs() << " x " << map.ys() << " cells\n"
+                << kUsage;
+            return kMisuse;
         }
+        if (format != Format::Png) {
+            if (!roomForFonts()) {
+                err << tool << ": out of memory: the font cannot start within the address-space limit (ulimit -v)\n";
+                return kFailed;
+            }
+            const poster::Document doc = documentOf(map, cells, options);
+            if (format == Format::Pdf) {
+                // Refused before anything is written: no room, or too many pages.
+                poster::Layout layout;
+                if (!poster::planPdf(doc, layout, error)) {
+                    err << tool << ": " << error << "\n";
+                    return kFailed;
+                }
+            }
+            Progress progress("Drawing " + quoted(options.output), options.quiet);
+            if (!writeVector(doc, options.output, format, progress, error)) {
+                err << tool << ": " << error << "\n";
+                return kFailed;
+            }
+            return kDone;
+        }
+        const int zoom = pngZoom(map, cells, options);
         if (zoom < 0) {
-            err << "tarven-render: the cells do not fit in " << options.fitW << " x " << options.fitH
+            err << tool << ": the cells do not fit in " << options.fitW << " x " << options.fitH
                 << " pixels even at zoom 0\n";
             return kFailed;
         }
-    } else if (options.has("--hex-mm")) {
-        zoom = zoomForSize(options.hexMm, options.dpi);
-    }
-    PngExtras extras;
-    extras.background = options.backgroundGiven ? options.background : 0;
-    extras.dpi = options.dpi;
-    extras.legend = options.legend;
-    extras.numbers = options.numbers;
-    if (!writePicture(map, zoom, cells, options.output, 0, extras, error)) {
-        err << "tarven-render: " << error << "\n";
+        if (!checkPictureSize(pictureSize(zoom, cells), options.maxPixels, error)) {
+            err << tool << ": " << error << "\n";
+            return kFailed;
+        }
+        PngExtras extras;
+        extras.background = options.backgroundGiven ? options.background : 0;
+        extras.dpi = options.dpi;
+        extras.legend = options.legend;
+        extras.numbers = options.numbers;
+        Progress progress("Drawing " + quoted(options.output), options.quiet);
+        if (!writePicture(map, zoom, cells, options.output, 0, extras, error, &progress)) {
+            err << tool << ": " << error << "\n";
+            return kFailed;
+        }
+        return kDone;
+    } catch (const std::bad_alloc&) {
+        err << tool << ": out of memory\n";
         return kFailed;
     }
-    return kDone;
 }
 
 }  // namespace tools

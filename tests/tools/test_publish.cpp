@@ -218,16 +218,16 @@ TEST(Publish, FormatsReadBack) {
                 const hexgeom::CellRange all{0, 0, row.args[row.args.size() - 2] == kSmallMap ? 23 : 199,
                                              row.args[row.args.size() - 2] == kSmallMap ? 15 : 149};
                 for (int z = 0; z <= 64; ++z) {
-                    const hexgeom::Point size = tools::pictureSize(z, all);
-                    if (size.x <= row.maxW && size.y <= row.maxH) largest = z;
+                    const tools::PictureSize size = tools::pictureSize(z, all);
+                    if (size.width <= row.maxW && size.height <= row.maxH) largest = z;
                 }
-                const hexgeom::Point best = tools::pictureSize(largest, all);
+                const tools::PictureSize best = tools::pictureSize(largest, all);
                 if (row.args.front() == "--legend" || row.args[2] == "--legend") {
-                    EXPECT_LE(png.width, best.x) << row.name;
-                    EXPECT_GT(png.width, tools::pictureSize(largest - 2, all).x) << row.name;
+                    EXPECT_LE(png.width, best.width) << row.name;
+                    EXPECT_GT(png.width, tools::pictureSize(largest - 2, all).width) << row.name;
                 } else {
-                    EXPECT_EQ(png.width, best.x) << row.name;
-                    EXPECT_EQ(png.height, best.y) << row.name;
+                    EXPECT_EQ(png.width, best.width) << row.name;
+                    EXPECT_EQ(png.height, best.height) << row.name;
                 }
             }
         }
@@ -244,7 +244,7 @@ TEST(Publish, RefusedCombinations) {
     };
     const std::string pdf = dir / "o.pdf", png = dir / "o.png", svg = dir / "o.svg";
     const Row rows[] = {
-        {"JPEG is not written as PNG", {kSmallMap, dir / "o.jpg"}, 2, "must end in .png, .pdf or .svg"},
+        {"JPEG is not written as PNG", {kSmallMap, dir / "o.jpg"}, 2, "supported: .png, .pdf, .svg"},
         {"poster over 500 pages", {"--hex-mm", "40", kMediumMap, pdf}, 1, "--max-pages"},
         {"a lower page limit", {"--max-pages", "72", "--hex-mm", "10", kMediumMap, pdf}, 1, "73 pages"},
         {"margins eat the sheet", {"--margin-mm", "100", kSmallMap, pdf}, 1, "margins"},
@@ -262,6 +262,7 @@ TEST(Publish, RefusedCombinations) {
         {"fit smaller than zoom 0", {"--fit", "10x10", kSmallMap, png}, 1, "even at zoom 0"},
         {"background of no colour", {"--background", "#12345", kSmallMap, png}, 2, "--background wants"},
         {"flag with a value", {"--legend=yes", kSmallMap, png}, 2, "takes no value"},
+        {"a pixel limit is for PNG", {"--max-pixels", "100", kSmallMap, svg}, 2, "--max-pixels is for PNG"},
     };
     for (const Row& row : rows) {
         std::string err;
@@ -300,10 +301,13 @@ TEST(Publish, PngBackgroundZoomFromSizeAndDecorations) {
         ASSERT_EQ(render(args, &err), 0) << row.name << ": " << err;
         DecodedPng png;
         ASSERT_TRUE(readPng(dir / "p.png", png)) << row.name;
-        const hexgeom::Point size = tools::pictureSize(row.zoom, hexgeom::CellRange{0, 0, 23, 15});
-        EXPECT_EQ(png.width, size.x) << row.name;
-        if (row.taller) EXPECT_GT(png.height, size.y) << row.name;
-        else EXPECT_EQ(png.height, size.y) << row.name;
+        const tools::PictureSize size = tools::pictureSize(row.zoom, hexgeom::CellRange{0, 0, 23, 15});
+        EXPECT_EQ(png.width, size.width) << row.name;
+        if (row.taller) {
+            EXPECT_GT(png.height, size.height) << row.name;
+        } else {
+            EXPECT_EQ(png.height, size.height) << row.name;
+        }
         EXPECT_EQ(png.at(0, 0), row.corner) << row.name;
     }
 }
