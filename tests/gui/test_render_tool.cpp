@@ -68,7 +68,10 @@ TEST(RenderTool, PicturesAsTheWindowShowsThem) {
             }
             shown = bitmap.ConvertToImage();
         }
-        const std::string out = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        // The output's extension chooses the format.
+        const std::string placeholder = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        const std::string out = placeholder + ".png";
+        wxRemoveFile(placeholder);
         args.insert(args.end(), {map, out});
         std::ostringstream log;
         ASSERT_EQ(tools::runRender(args, log, log), 0) << log.str();
