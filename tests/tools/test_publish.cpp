@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include <unistd.h>
@@ -52,6 +52,14 @@ int render(const std::vector<std::string>& args, std::string* err = nullptr) {
     return code;
 }
 
+// The text after `key` up to the end of its line, "" when `key` is missing.
+std::string after(const std::string& text, const std::string& key, std::size_t from = 0) {
+    const std::size_t at = text.find(key, from);
+    if (at == std::string::npos) return std::string();
+    const std::size_t start = at + key.size(), end = text.find('\n', start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 struct PdfInfo {
     int pages = 0;
     double w = 0, h = 0;   // first page, points
@@ -59,12 +67,10 @@ struct PdfInfo {
 PdfInfo pdfInfo(const std::string& path) {
     PdfInfo info;
     const std::string text = capture("pdfinfo '" + path + "'");
-    std::smatch m;
-    if (std::regex_search(text, m, std::regex("Pages: +([0-9]+)"))) info.pages = std::stoi(m[1]);
-    if (std::regex_search(text, m, std::regex("Page size: +([0-9.]+) x ([0-9.]+) pts"))) {
-        info.w = std::stod(m[1]);
-        info.h = std::stod(m[2]);
-    }
+    info.pages = std::atoi(after(text, "Pages:").c_str());
+    std::istringstream size(after(text, "Page size:"));
+    std::string x;
+    size >> info.w >> x >> info.h;
     return info;
 }
 
@@ -76,12 +82,17 @@ struct Word {
 std::vector<Word> pdfWords(const std::string& path, int page) {
     const std::string html = capture("pdftotext -bbox -f " + std::to_string(page) + " -l " + std::to_string(page) +
                                      " '" + path + "' -");
-    const std::regex word(
-        "<word xMin=\"([-0-9.]+)\" yMin=\"([-0-9.]+)\" xMax=\"([-0-9.]+)\" yMax=\"([-0-9.]+)\">([^<]*)</word>");
     std::vector<Word> words;
-    for (std::sregex_iterator it(html.begin(), html.end(), word), end; it != end; ++it)
-        words.push_back(Word{std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), std::stod((*it)[4]),
-                             (*it)[5]});
+    const auto number = [&](std::size_t at, const char* name) {
+        const std::size_t q = html.find(std::string(name) + "=\"", at);
+        return q == std::string::npos ? 0.0 : std::atof(html.c_str() + q + std::strlen(name) + 2);
+    };
+    for (std::size_t at = html.find("<word "); at != std::string::npos; at = html.find("<word ", at + 1)) {
+        const std::size_t open = html.find('>', at), close = html.find("</word>", at);
+        if (open == std::string::npos || close == std::string::npos) break;
+        words.push_back(Word{number(at, "xMin"), number(at, "yMin"), number(at, "xMax"), number(at, "yMax"),
+                             html.substr(open + 1, close - open - 1)});
+    }
     return words;
 }
 
@@ -125,11 +136,15 @@ std::pair<double, double> svgSizeMm(const std::string& path) {
     std::ifstream in(path);
     std::string head(2048, '\0');
     in.read(&head[0], static_cast<std::streamsize>(head.size()));
-    std::smatch m;
-    double w = 0, h = 0;
-    if (std::regex_search(head, m, std::regex("<svg[^>]* width=\"([0-9.]+)mm\""))) w = std::stod(m[1]);
-    if (std::regex_search(head, m, std::regex("<svg[^>]* height=\"([0-9.]+)mm\""))) h = std::stod(m[1]);
-    return {w, h};
+    const std::size_t svg = head.find("<svg ");
+    const auto mm = [&](const char* name) {
+        const std::size_t q = head.find(std::string(" ") + name + "=\"", svg);
+        if (svg == std::string::npos || q == std::string::npos) return 0.0;
+        char* end = nullptr;
+        const double v = std::strtod(head.c_str() + q + std::strlen(name) + 3, &end);
+        return std::strncmp(end, "mm\"", 3) == 0 ? v : 0.0;
+    };
+    return {mm("width"), mm("height")};
 }
 
 }  // namespace
