@@ -483,7 +483,9 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     pngbands::Settings settings;
     settings.bandRows = bandRows;
     settings.colours = pictureColours(map, colours, zoom, cells, usedLabel);
-    const bool numbers = extras.numbers && !hexgeom::isDotMap(zoom);
+    // Hex numbers from the zoom where labels start: below it they would
+    // be smudges of a pixel or two.
+    const bool numbers = extras.numbers && hexgeom::hasLabels(zoom);
     if (extras.background != 0) settings.colours.push_back(extras.background);
     // Text drawn with cairo has grey edges: a full-colour picture.
     if (numbers || extras.legend) settings.colours.clear();
