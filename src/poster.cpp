@@ -283,11 +283,13 @@ void sheetName(cairo_t* cr, const Layout& l, const std::string& label, hxvec::Fo
 }
 
 // The first page of a poster: the whole region scaled onto the sheet, the
-// sheets' areas drawn over it with their labels, and the legend below.
-void indexPage(cairo_t* cr, Drawing& d, const Layout& l) {
+// sheets' areas drawn over it with their labels, and the legend below. The
+// index page's printable area is pageW x pageH (the sheets' area, or the
+// same turned).
+void indexPage(cairo_t* cr, Drawing& d, const Layout& l, double pageW, double pageH) {
     const double titleH = kTextMm * 2.5;
-    const double legendH = legendHeightOn(d, l.areaW);
-    const double roomW = l.areaW, roomH = l.areaH - titleH - legendH;
+    const double legendH = legendHeightOn(d, pageW);
+    const double roomW = pageW, roomH = pageH - titleH - legendH;
     const double scale = std::min(roomW / l.pictureW, roomH / l.pictureH);
     const double pitch = l.pitch * scale;
 
@@ -337,7 +339,7 @@ void indexPage(cairo_t* cr, Drawing& d, const Layout& l) {
     cairo_restore(cr);
 
     if (!d.legend.empty())
-        hxvec::drawLegend(cr, d.legend, l.margin, oy + l.pictureH * scale + kTextMm, l.areaW, kTextMm, d.fonts);
+        hxvec::drawLegend(cr, d.legend, l.margin, oy + l.pictureH * scale + kTextMm, pageW, kTextMm, d.fonts);
 }
 
 // One sheet of the poster, or the only sheet: its part of the picture at
@@ -433,8 +435,15 @@ bool writePdf(const Document& doc, std::FILE* file, std::string& error) {
         if (doc.progress) doc.progress(done / total);
     };
     if (l.index) {
-        indexPage(cr.get(), d, l);
+        // The index is turned to whichever way shows the region larger.
+        const auto scale = [&](double w, double h) {
+            return std::min(w / l.pictureW, (h - kTextMm * 2.5 - legendHeightOn(d, w)) / l.pictureH);
+        };
+        const bool turn = scale(l.areaH, l.areaW) > scale(l.areaW, l.areaH) * (1 + 1e-9);
+        if (turn) cairo_pdf_surface_set_size(surface.get(), l.paper.h * kPointsPerMm, l.paper.w * kPointsPerMm);
+        indexPage(cr.get(), d, l, turn ? l.areaH : l.areaW, turn ? l.areaW : l.areaH);
         page();
+        if (turn) cairo_pdf_surface_set_size(surface.get(), l.paper.w * kPointsPerMm, l.paper.h * kPointsPerMm);
     }
     const bool alone = !l.index;
     for (int r = 0; r < l.rows; ++r)
