@@ -686,6 +686,13 @@ bool writeVector(poster::Document doc, const std::string& path, Format format, P
     return file.commit(error);
 }
 
+// What the progress line says: the output's name alone, as a line that
+// wraps cannot be rewritten in place.
+std::string progressLabel(const std::string& output) {
+    const std::size_t slash = output.rfind('/');
+    return "Drawing " + quoted(slash == std::string::npos ? output : output.substr(slash + 1));
+}
+
 // The zoom of a PNG: asked for, fitted to a size, or chosen for a hex size
 // at a resolution. -1 when nothing fits.
 int pngZoom(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
@@ -752,7 +759,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                     return kFailed;
                 }
             }
-            Progress progress("Drawing " + quoted(options.output), options.quiet);
+            Progress progress(progressLabel(options.output), options.quiet);
             if (!writeVector(doc, options.output, format, progress, error)) {
                 err << tool << ": " << error << "\n";
                 return kFailed;
@@ -774,7 +781,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         extras.dpi = options.dpi;
         extras.legend = options.legend;
         extras.numbers = options.numbers;
-        Progress progress("Drawing " + quoted(options.output), options.quiet);
+        Progress progress(progressLabel(options.output), options.quiet);
         if (!writePicture(map, zoom, cells, options.output, 0, extras, error, &progress)) {
             err << tool << ": " << error << "\n";
             return kFailed;

@@ -68,10 +68,10 @@ TEST(RenderTool, PicturesAsTheWindowShowsThem) {
             }
             shown = bitmap.ConvertToImage();
         }
-        // The output's extension chooses the format.
-        const std::string placeholder = wxFileName::CreateTempFileName("tarven-render").ToStdString();
-        const std::string out = placeholder + ".png";
-        wxRemoveFile(placeholder);
+        // The tool picks the kind of picture by the extension.
+        const std::string temp = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        const std::string out = temp + ".png";
+        wxRemoveFile(temp);
         args.insert(args.end(), {map, out});
         std::ostringstream log;
         ASSERT_EQ(tools::runRender(args, log, log), 0) << log.str();
