@@ -44,6 +44,9 @@ struct Settings {
     // Told the share of the rows in the file (0..1) after each band, on the
     // calling thread.
     std::function<void(double)> progress;
+    // The physical resolution written in the pHYs chunk, in pixels per
+    // metre; 0 writes none.
+    unsigned pixelsPerMetre = 0;
 };
 
 enum class Result {

@@ -419,7 +419,7 @@ void onPngWrite(png_structp png, png_bytep data, png_size_t length) {
 void onPngFlush(png_structp) {}
 
 bool writeHeader(std::FILE* file, int width, int height, int bits, bool indexed, const std::vector<Pixel>& palette,
-                 std::string& error) {
+                 unsigned pixelsPerMetre, std::string& error) {
     HeaderWriter w{file, {}};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, onPngError, onPngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -452,6 +452,7 @@ bool writeHeader(std::FILE* file, int width, int height, int bits, bool indexed,
         png_set_PLTE(png, info, entries, static_cast<int>(palette.size()));
         if (translucent > 0) png_set_tRNS(png, info, alpha, translucent, nullptr);
     }
+    if (pixelsPerMetre > 0) png_set_pHYs(png, info, pixelsPerMetre, pixelsPerMetre, PNG_RESOLUTION_METER);
     png_write_info(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -498,7 +499,8 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
         return Result::Failed;
     }
 
-    if (!writeHeader(file, width, height, job.bits, job.indexed, palette, error)) return Result::Failed;
+    if (!writeHeader(file, width, height, job.bits, job.indexed, palette, settings.pixelsPerMetre, error))
+        return Result::Failed;
 
     std::vector<std::thread> workers;
     try {

@@ -65,6 +65,9 @@ TEST(RenderRegion, RowsReadWhereTheyLieGiveTheWholeLoadsPicture) {
         {"past the right and bottom edges", {"--cells", "36,25,20,20"}},
         {"every row, one column", {"--cells", "40,0,1,30"}},
         {"whole map", {"--zoom", "2"}},
+        {"hex numbers count from the map's corner", {"--zoom", "16", "--numbers", "--cells", "5,3,6,4"}},
+        {"legend and background", {"--legend", "--background", "white", "--cells", "3,5,10,8"}},
+        {"background, indexed", {"--background", "#102030", "--zoom", "9", "--cells", "1,2,7,5"}},
         {"outside the map", {"--cells", "50,3,2,2"}},
     };
     const auto render = [&](const std::string& content, std::vector<std::string> args) {
