@@ -16,6 +16,7 @@
 #include <glib.h>
 #include <zlib.h>
 #include <zstd.h>
+#include <zstd_errors.h>
 
 namespace exchange {
 
@@ -115,6 +116,11 @@ bool zstdCapped(const unsigned char* in, std::size_t n, std::uint64_t cells, std
         const std::size_t before = input.pos;
         rc = ZSTD_decompressStream(ctx.get(), &output, &input);
         used = output.pos;
+        if (ZSTD_isError(rc) && ZSTD_getErrorCode(rc) == ZSTD_error_frameParameter_windowTooLarge) {
+            error = "the zstd stream asks for a window larger than the " + cellsText(cells) +
+                    " cells x 4 bytes the map has room for";
+            return false;
+        }
         if (ZSTD_isError(rc)) {
             error = std::string("the zstd stream is damaged: ") + ZSTD_getErrorName(rc);
             return false;
