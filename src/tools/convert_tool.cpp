@@ -16,7 +16,9 @@
 #include "hxmap.h"
 #include "hxterrains.h"
 #include "mapexchange.h"
+#include "outputfile.h"
 #include "pngbands.h"
+#include "progress.h"
 #include "textlabels.h"
 #include "tilemap.h"
 #include "tools.h"
@@ -60,137 +62,9 @@ bool parseInt(const std::string& text, int& value) {
     return true;
 }
 
-std::string extensionOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 bool isTiled(const std::string& ext) { return ext == "tmx" || ext == "tmj"; }
 
-// Follows symbolic links, so that the file a link points to is replaced
-// and the link kept. False for a loop of links or an unreadable link.
-bool resolveTarget(const std::string& path, std::string& target) {
-    target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat ls;
-        if (::lstat(target.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return true;
-        std::vector<char> link(static_cast<std::size_t>(ls.st_size > 0 ? ls.st_size : 255) + 1);
-        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
-        std::string next(link.data(), static_cast<std::size_t>(n));
-        if (next[0] != '/') {
-            const std::size_t slash = target.rfind('/');
-            next = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + next;
-        }
-        target = next;
-    }
-    return false;
-}
-
-// Refuses, before any work, an output that is the input (links followed),
-// one that exists and is not a regular file, and one the user may not write.
-bool checkOutput(const std::string& output, const std::string& input, std::string& error) {
-    struct stat os, is;
-    if (::stat(output.c_str(), &os) != 0) return true;
-    if (::stat(input.c_str(), &is) == 0 && os.st_dev == is.st_dev && os.st_ino == is.st_ino) {
-        error = quoted(output) + " is the input; it is never replaced";
-        return false;
-    }
-    if (!S_ISREG(os.st_mode)) {
-        error = "cannot write " + quoted(output) + (S_ISDIR(os.st_mode) ? ": it is a folder" : ": it is not a regular file");
-        return false;
-    }
-    if (::access(output.c_str(), W_OK) != 0) {
-        error = "cannot write " + quoted(output) + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-// One output written through a temporary file beside its target and
-// renamed over it by commit(); removed unless committed.
-class Staged {
-public:
-    Staged() = default;
-    Staged(const Staged&) = delete;
-    Staged& operator=(const Staged&) = delete;
-    ~Staged() { discard(); }
-
-    bool open(const std::string& path, std::string& error) {
-        path_ = path;
-        if (!resolveTarget(path, target_)) {
-            error = "cannot write " + quoted(path) + ": too many levels of symbolic links";
-            return false;
-        }
-        struct stat st;
-        exists_ = ::stat(target_.c_str(), &st) == 0;
-        mode_ = exists_ ? (st.st_mode & 07777) : 0;
-        if (!exists_) {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode_ = 0666 & ~mask;
-        }
-        const std::size_t slash = target_.rfind('/');
-        const std::string dir = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-        tmp_ = dir + "." + base.substr(0, std::min<std::size_t>(base.size(), 255 - 8)) + ".XXXXXX";
-        const int fd = ::mkstemp(&tmp_[0]);
-        if (fd < 0) {
-            error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
-            tmp_.clear();
-            return false;
-        }
-        file_ = ::fdopen(fd, "wb");
-        if (!file_) {
-            ::close(fd);
-            discard();
-            error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
-            return false;
-        }
-        return true;
-    }
-    std::FILE* stream() { return file_; }
-
-    bool commit(std::string& error) {
-        bool ok = std::fflush(file_) == 0 && ::fchmod(::fileno(file_), mode_) == 0 && ::fsync(::fileno(file_)) == 0;
-        int why = errno;
-        if (std::fclose(file_) != 0 && ok) {
-            ok = false;
-            why = errno;
-        }
-        file_ = nullptr;
-        if (ok && ::rename(tmp_.c_str(), target_.c_str()) != 0) {
-            ok = false;
-            why = errno;
-        }
-        if (!ok) {
-            discard();
-            error = "cannot write " + quoted(path_) + ": " + std::strerror(why);
-            return false;
-        }
-        tmp_.clear();
-        return true;
-    }
-    void discard() {
-        if (file_) std::fclose(file_);
-        file_ = nullptr;
-        if (!tmp_.empty()) ::unlink(tmp_.c_str());
-        tmp_.clear();
-    }
-
-private:
-    std::string path_, target_, tmp_;
-    bool exists_ = false;
-    mode_t mode_ = 0;
-    std::FILE* file_ = nullptr;
-};
-
-bool writeText(Staged& file, const std::string& text, const std::string& path, std::string& error) {
+bool writeText(OutputFile& file, const std::string& text, const std::string& path, std::string& error) {
     if (std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
         error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
         return false;
@@ -198,7 +72,7 @@ bool writeText(Staged& file, const std::string& text, const std::string& path, s
     return true;
 }
 
-bool writeImage(Staged& file, int zoom, const std::vector<std::pair<char, int>>& tiles, const std::string& path,
+bool writeImage(OutputFile& file, int zoom, const std::vector<std::pair<char, int>>& tiles, const std::string& path,
                 std::string& error) {
     int width = 0, height = 0;
     const std::vector<hxpic::Pixel> pixels = tilesetPixels(zoom, tiles, width, height);
@@ -349,13 +223,10 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         err << "tarven-convert: " << reason << "\n" << kUsage;
         return kMisuse;
     }
-    if (o.help) {
-        out << kUsage;
-        return kDone;
-    }
-    if (o.version) {
-        out << "tarven-convert (Tarven) " << TARVEN_VERSION << "\n";
-        return kDone;
+    if (o.help || o.version) {
+        if (o.help) out << kUsage;
+        else out << "tarven-convert (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed("tarven-convert", out, err) ? kDone : kFailed;
     }
     const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
     std::vector<std::string> outputs{o.output};
@@ -365,18 +236,15 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     std::string error;
     for (const std::string& path : outputs)
-        if (!checkOutput(path, o.input, error)) {
+        if (!checkOutput(path, {o.input}, error)) {
             err << "tarven-convert: " << error << "\n";
             return kFailed;
         }
 
+    Progress progress("Converting " + quoted(o.input), o.quiet);
     HxMap map(0, 0);
     if (inExt == "map") {
-        LoadHooks hooks;
-        hooks.warning = [&](const std::string& line) { err << "tarven-convert: " << quoted(o.input) << ": " << line << "\n"; };
-        const bool loaded = map.loadMap(o.input.c_str(), hooks);
-        std::fflush(stdout);
-        if (!loaded) return kFailed;
+        if (!loadMapFor("tarven-convert", o.input, map, err)) return kFailed;
     } else {
         exchange::TileMap tiles;
         std::uint64_t guessed = 0;
@@ -390,13 +258,17 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
                 << static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys())
                 << " cells carry no Tarven terrain; their terrain was guessed from the tile names or set to '?'\n";
     }
+    progress.update(0.4);
 
     if (outExt == "map") {
-        if (!map.saveMap(o.output.c_str())) {
-            std::fflush(stdout);
-            err << "tarven-convert: cannot write " << quoted(o.output) << "\n";
+        // Tarven's own save, through a temporary file of its own.
+        const bool saved = map.saveMap(o.output.c_str());
+        std::fflush(stdout);
+        if (!saved) {
+            err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";
             return kFailed;
         }
+        progress.finish();
         return kDone;
     }
 
@@ -407,7 +279,8 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     for (int e : exported.elevations) elevationTiles.emplace_back('^', e);
     const std::string text = outExt == "tmx" ? exchange::writeTmx(exported.tiles, o.encoding)
                                              : exchange::writeTmj(exported.tiles, o.encoding);
-    Staged files[3];
+    progress.update(0.8);
+    OutputFile files[3];
     bool ok = files[0].open(outputs[0], error) && writeText(files[0], text, outputs[0], error) &&
               files[1].open(outputs[1], error) && writeImage(files[1], o.zoom, terrainTiles, outputs[1], error) &&
               files[2].open(outputs[2], error) && writeImage(files[2], o.zoom, elevationTiles, outputs[2], error);
@@ -417,6 +290,7 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         err << "tarven-convert: " << error << "\n";
         return kFailed;
     }
+    progress.finish();
     return kDone;
 }
 

@@ -1,7 +1,12 @@
 #include <iostream>
 
 #include "convert.h"
+#include "outputfile.h"
+#include "tools.h"
 
 int main(int argc, char** argv) {
-    return tools::runConvert(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    tools::holdStandardStreams();
+    tools::installSignalCleanup();
+    const int code = tools::runConvert(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return tools::closeStandardOutput("tarven-convert", code);
 }
