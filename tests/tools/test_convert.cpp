@@ -455,3 +455,37 @@ TEST(ConvertTool, TmxrasterizerDrawsTheExport) {
         EXPECT_EQ(wrong, 0) << name;
     }
 }
+
+// Tiled itself reads an export and saves it again in the other format, with
+// its own writer: the import of what it wrote is still Tarven's own save,
+// for every terrain and elevation character a map file can hold.
+TEST(ConvertTool, TiledResavesTheExport) {
+    if (::access("/usr/bin/tiled", X_OK) != 0) GTEST_SKIP() << "tiled is not installed (Debian package tiled)";
+    TempDir dir;
+    {
+        HxMap every(0, 0);
+        fillEveryByte(every);
+        ASSERT_TRUE(every.saveMap((dir / "every.map").c_str()));
+    }
+    const std::string expected = ownSave(dir / "every.map", dir / "own.map");
+    struct Row {
+        const char* name;
+        const char* encoding;
+        const char* exported;
+        const char* format;   // Tiled's name for the format it saves in
+        const char* resaved;
+    };
+    const Row rows[] = {
+        {"tmx in csv, saved by Tiled as tmj", "csv", "a.tmx", "json", "b.tmj"},
+        {"tmj in gzip, saved by Tiled as tmx", "gzip", "a.tmj", "tmx", "b.tmx"},
+    };
+    for (const Row& row : rows) {
+        ASSERT_EQ(convert({"--encoding", row.encoding, dir / "every.map", dir / row.exported}).code, 0) << row.name;
+        const std::string command = "cd '" + dir.path + "' && QT_QPA_PLATFORM=offscreen tiled --export-map " +
+                                    row.format + " " + row.exported + " " + row.resaved + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << row.name;
+        const ConvertRun back = convert({dir / row.resaved, dir / "back.map"});
+        ASSERT_EQ(back.code, 0) << row.name << ": " << back.err;
+        EXPECT_TRUE(readText(dir / "back.map") == expected) << row.name;
+    }
+}
