@@ -13,6 +13,10 @@ namespace {
 
 using nlohmann::json;
 
+// Stands for a layer's csv data while the document is dumped; no string the
+// writer puts in a document holds it.
+constexpr const char* kDataMark = "(tarven layer data ";
+
 // A member that must be an integer from low to high when present.
 bool intMember(const json& object, const char* key, bool required, long long low, long long high, long long& value,
                std::string& error) {
@@ -370,7 +374,8 @@ std::string writeTmj(const TileMap& map, Encoding encoding) {
                {"height", map.height}, {"x", 0},     {"y", 0},             {"opacity", 1},
                {"visible", layer.visible}};
         if (encoding == Encoding::Csv) {
-            l["data"] = layer.gids;
+            // Filled in after the dump, a row of cells to a line.
+            l["data"] = kDataMark + std::to_string(id - 1) + ")";
         } else {
             l["encoding"] = "base64";
             if (encoding != Encoding::Base64) l["compression"] = encodingName(encoding);
@@ -381,7 +386,27 @@ std::string writeTmj(const TileMap& map, Encoding encoding) {
     doc["layers"] = std::move(layers);
     // Property values and names may hold any byte: replaced, not refused,
     // where they are not UTF-8.
-    return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+    std::string text = doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+    if (encoding != Encoding::Csv) return text;
+    std::string out;
+    std::size_t gids = 0;
+    for (const Layer& layer : map.layers) gids += layer.gids.size();
+    out.reserve(text.size() + gids * 4);
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < map.layers.size(); ++k) {
+        const std::string mark = "\"" + std::string(kDataMark) + std::to_string(k) + ")\"";
+        const std::size_t at = text.find(mark, from);
+        if (at == std::string::npos) break;
+        out.append(text, from, at - from);
+        out += '[';
+        std::string rows = encodeGids(map.layers[k].gids, Encoding::Csv, map.width);
+        rows.pop_back();   // the last line end
+        out += rows;
+        out += ']';
+        from = at + mark.size();
+    }
+    out.append(text, from, std::string::npos);
+    return out;
 }
 
 }  // namespace exchange

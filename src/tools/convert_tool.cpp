@@ -272,6 +272,13 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kDone;
     }
 
+    // What could not be read back is not written.
+    const std::uint64_t cells = static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys());
+    if (cells > exchange::Limits{}.maxCells) {
+        err << "tarven-convert: " << quoted(o.input) << ": the map of " << map.xs() << " x " << map.ys()
+            << " cells is larger than the " << exchange::Limits{}.maxCells << " cells a tile map can have\n";
+        return kFailed;
+    }
     const exchange::ExportedMap exported =
         exchange::exportMap(map, o.zoom, baseName(outputs[1]), baseName(outputs[2]));
     std::vector<std::pair<char, int>> terrainTiles, elevationTiles;
