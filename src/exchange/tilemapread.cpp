@@ -93,6 +93,11 @@ bool checkHeader(const MapHeader& h, const Limits& limits, TileMap& map, std::st
 }
 
 bool finishMap(TileMap& map, std::string& error) {
+    // Without a layer nothing in the file speaks for its cells.
+    if (map.layers.empty()) {
+        error = "the map has no tile layer";
+        return false;
+    }
     std::stable_sort(map.tilesets.begin(), map.tilesets.end(),
                      [](const Tileset& a, const Tileset& b) { return a.firstgid < b.firstgid; });
     for (std::size_t i = 1; i < map.tilesets.size(); ++i)

@@ -23,7 +23,8 @@ struct MapHeader {
 // Refuses other orientations and staggerings, infinite maps and sizes
 // beyond the limits, naming what is unsupported; sets the map's size.
 bool checkHeader(const MapHeader& header, const Limits& limits, TileMap& map, std::string& error);
-// Orders the tilesets and checks that their gids do not overlap.
+// Refuses a map without tile layers, orders the tilesets and checks that
+// no two start at the same gid.
 bool finishMap(TileMap& map, std::string& error);
 
 // A decimal integer from low to high, the whole text, with an optional
