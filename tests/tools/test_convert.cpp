@@ -492,3 +492,41 @@ TEST(ConvertTool, TiledResavesTheExport) {
         EXPECT_TRUE(readText(dir / "back.map") == expected) << row.name;
     }
 }
+
+// Layer data in the forms other writers give it: white space and line ends
+// anywhere, a comma after the last gid, flag bits, the largest gid.
+TEST(ConvertImport, LayerDataFormsThatRead) {
+    const std::string gids = std::string("\x01\0\0\0\x02\0\0\x80\xff\xff\xff\xff\0\0\0\0", 16);
+    const std::vector<std::uint32_t> expected{1, 0x80000002u, 0xffffffffu, 0};
+    struct Row {
+        const char* name;
+        bool csv;
+        std::string text;
+        std::string compression;
+    };
+    const std::string b64 = base64(gids);
+    const Row rows[] = {
+        {"csv as Tiled writes it", true, "\n1,2147483650,\n4294967295,0\n", ""},
+        {"csv with a comma after the last gid", true, "1,2147483650,4294967295,0,", ""},
+        {"csv with CR LF and blanks", true, " 1 ,\r\n 2147483650 , 4294967295 ,\t0 \r\n", ""},
+        {"base64 with line ends inside", false, "\n   " + b64.substr(0, 8) + "\n   " + b64.substr(8) + "\n  ", ""},
+        {"base64 of zlib", false, base64(deflateBytes(gids, false)), "zlib"},
+        {"base64 of gzip", false, base64(deflateBytes(gids, true)), "gzip"},
+        {"base64 of zstd", false, base64(zstdBytes(gids, 10)), "zstd"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::uint32_t> out;
+        std::string error;
+        const bool ok = row.csv ? exchange::decodeCsv(row.text.data(), row.text.size(), 4, out, error)
+                                : exchange::decodeBase64(row.text.data(), row.text.size(), row.compression, 4, out, error);
+        ASSERT_TRUE(ok) << row.name << ": " << error;
+        EXPECT_EQ(out, expected) << row.name;
+    }
+    // Two commas in a row and bytes after a compressed stream are not data.
+    std::vector<std::uint32_t> out;
+    std::string error;
+    EXPECT_FALSE(exchange::decodeCsv("1,,2,3", 6, 3, out, error));
+    const std::string trailing = base64(deflateBytes(gids, false) + "xx");
+    EXPECT_FALSE(exchange::decodeBase64(trailing.data(), trailing.size(), "zlib", 4, out, error));
+    EXPECT_NE(error.find("follow the end"), std::string::npos) << error;
+}
