@@ -9,6 +9,8 @@
 #include <ostream>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,11 +40,12 @@ const char* const kUsage =
     "                 one whose pitch Z+1 and hex width 4(Z+1)/3 are both even,\n"
     "                 such as 11, 23, 31 or 47\n"
     "  --encoding E   layer data: csv, base64, zlib (default), gzip or zstd\n"
-    "  --quiet        no progress, no notes on guessed cells\n"
+    "  -q, --quiet    no progress, no notes on guessed cells\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
-    "Exit status: 0 converted, 1 failed (nothing written), 2 bad arguments.\n";
+    "Exit status: 0 converted, 1 failed (nothing written), 2 bad arguments;\n"
+    "128 + N when ended by signal N (the partly written files are removed).\n";
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
@@ -120,8 +123,14 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
         }
         if (name == "--") {
             optionsEnd = true;
-        } else if ((name == "--help" || name == "--version" || name == "--quiet") && !hasValue) {
-            (name == "--help" ? o.help : name == "--version" ? o.version : o.quiet) = true;
+        } else if (name == "-q" || name == "--quiet") {
+            if (hasValue) {
+                reason = "--quiet takes no value";
+                return false;
+            }
+            o.quiet = true;
+        } else if ((name == "--help" || name == "--version") && !hasValue) {
+            (name == "--help" ? o.help : o.version) = true;
         } else if (name == "--zoom" || name == "--encoding") {
             if (!hasValue) {
                 if (i + 1 == args.size()) {
@@ -261,8 +270,16 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     progress.update(0.4);
 
     if (outExt == "map") {
-        // Tarven's own save, through a temporary file of its own.
+        // Tarven's own save, through a temporary file of its own that the
+        // signal cleanup does not know: the signals wait until it is done.
+        sigset_t stop, before;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigaddset(&stop, SIGTERM);
+        sigaddset(&stop, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &stop, &before);
         const bool saved = map.saveMap(o.output.c_str());
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
         std::fflush(stdout);
         if (!saved) {
             err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";
