@@ -281,6 +281,23 @@ TEST(ConvertImport, MapInTheShapeTiledWrites) {
     EXPECT_EQ(readText(dir / "out.map"), "1 6\n#7~-~0?0\"0#7\n");
     EXPECT_NE(run.err.find("3 of 6 cells"), std::string::npos) << run.err;
     EXPECT_EQ(convert({"--quiet", dir / "edited.tmx", dir / "out.map"}).err, "");
+
+    // The same in JSON, with a JSON tileset beside it and the data as base64.
+    writeText(dir / "hex.tsj",
+              "{\"type\":\"tileset\",\"name\":\"hex\",\"tilewidth\":42,\"tileheight\":32,\"tilecount\":4,"
+              "\"tiles\":[{\"id\":0,\"properties\":[{\"name\":\"code\",\"type\":\"int\",\"value\":35}]},"
+              "{\"id\":2,\"properties\":[{\"name\":\"elevation\",\"type\":\"int\",\"value\":7}]},"
+              "{\"id\":3,\"class\":\"Mountain\"}]}");
+    const std::string terrain = base64(std::string("\x01\0\0\x40\x04\0\0\0", 8));
+    writeText(dir / "edited.tmj",
+              "{\"type\":\"map\",\"orientation\":\"hexagonal\",\"staggeraxis\":\"x\",\"staggerindex\":\"even\","
+              "\"width\":2,\"height\":1,\"tilesets\":[{\"firstgid\":1,\"source\":\"hex.tsj\"}],\"layers\":["
+              "{\"type\":\"tilelayer\",\"name\":\"terrain\",\"encoding\":\"base64\",\"data\":\"" + terrain + "\"},"
+              "{\"type\":\"tilelayer\",\"name\":\"elevation\",\"visible\":false,\"data\":[3,0]}]}");
+    const ConvertRun json = convert({dir / "edited.tmj", dir / "out.map"});
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_EQ(readText(dir / "out.map"), "1 2\n#7^0\n");
+    EXPECT_NE(json.err.find("1 of 2 cells"), std::string::npos) << json.err;
 }
 
 // Each bad input fails with exit 1 and a message naming the problem, and
