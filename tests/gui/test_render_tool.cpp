@@ -68,7 +68,10 @@ TEST(RenderTool, PicturesAsTheWindowShowsThem) {
             }
             shown = bitmap.ConvertToImage();
         }
-        const std::string out = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        // The tool picks the kind of picture by the extension.
+        const std::string temp = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        const std::string out = temp + ".png";
+        wxRemoveFile(temp);
         args.insert(args.end(), {map, out});
         std::ostringstream log;
         ASSERT_EQ(tools::runRender(args, log, log), 0) << log.str();
