@@ -14,13 +14,26 @@ class HxMap;
 
 namespace tools {
 
+class Progress;
+
 // Exit codes of both tools.
 constexpr int kDone = 0, kFailed = 1, kMisuse = 2;
+
+// The largest picture tarven-render draws unless --max-pixels allows more:
+// ten thousand million pixels, a few minutes of work. A 1000 x 1000 map at
+// zoom 64 (65022 x 65000) fits; an 8000 x 8000 one (520022 x 520000) does not.
+constexpr long long kDefaultMaxPixels = 10000000000LL;
+
+// The widest and highest picture a PNG file of tarven-render can hold.
+constexpr long long kMaxPictureWidth = 1000000;
+constexpr long long kMaxPictureHeight = 0x7fffffff;
 
 struct RenderOptions {
     int zoom = 8;             // already clamped to 0..64
     bool wholeMap = true;     // false: the cells below
     int cellX = 0, cellY = 0, cellW = 0, cellH = 0;
+    long long maxPixels = kDefaultMaxPixels;
+    bool quiet = false;
     std::string input, output;
     bool help = false, version = false;
 };
@@ -33,22 +46,52 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
 // range clamped to the map, possibly empty.
 hexgeom::CellRange renderCells(const RenderOptions& options, const HxMap& map);
 
+// A picture's size in pixels, exact for any map.
+struct PictureSize {
+    long long width = 0, height = 0;
+};
+
 // The size of the file picture of `cells` at `zoom`: the view is scrolled
 // to (cells.x1, cells.y1) and the picture reaches to the last pixel the
 // cells draw.
-hexgeom::Point pictureSize(int zoom, const hexgeom::CellRange& cells);
+PictureSize pictureSize(int zoom, const hexgeom::CellRange& cells);
+
+// Whether a picture of that size may be drawn: within what a PNG file can
+// hold and not above `maxPixels`. False with the reason, which names the
+// side or the count of pixels at fault.
+bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string& reason);
 
 // Draws that picture into the PNG file `path`, through a temporary file
 // beside it that is renamed over it at the end. bandRows 0 lets the writer
 // choose. False with a message in `error` on failure; no file is left.
+// `progress`, when given, follows the rows drawn.
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
-                  int bandRows, std::string& error);
+                  int bandRows, std::string& error, Progress* progress = nullptr);
 
-// The tools: messages and usage on `err`, reports on `out`; the map
-// model's load messages go to standard output as it prints them. The
-// result is the exit code.
+// The tools: messages and usage on `err`, reports on `out`. Warnings about
+// cells go to `err`, the first few in full and then their count; the map
+// model's other load messages go to standard output as it prints them. The
+// result is the exit code; a report, help or version text that could not
+// be written is a failure.
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Loads `file` into `map` with the warnings about cells summarised on
+// `err` (the first few in full, then how many more there were), each line
+// starting with `tool`.
+bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err);
+
+// Flushes `out` after a report, help or version text; false with a message
+// on `err` when it could not be written.
+bool flushed(const char* tool, std::ostream& out, std::ostream& err);
+
+// For the programs' entry points: standard input, output and error that
+// are closed are opened on a placeholder that refuses writes, so that no
+// file the tool opens takes their place and a report written there fails.
+void holdStandardStreams();
+// Flushes and closes standard output; a failure turns `code` into 1 with a
+// message on standard error.
+int closeStandardOutput(const char* tool, int code);
 
 }  // namespace tools
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <png.h>
@@ -190,22 +191,46 @@ void onPngWrite(png_structp png, png_bytep data, png_size_t length) {
 
 void onPngFlush(png_structp) {}
 
-// The encoding thread. All libpng calls happen here, between this setjmp
-// and the end of the function, with no objects alive that a jump back
-// would skip.
-void encode(Shared* shared) {
+// The encoder's steps. Every libpng call happens inside one of them,
+// between its setjmp and its end, with no objects alive that a jump back
+// would skip. False once the encoder has failed.
+bool encodeStart(Shared* shared) {
     if (setjmp(png_jmpbuf(shared->png))) {
         shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
-        return;
+        return false;
     }
     png_write_info(shared->png, shared->info);
+    return true;
+}
+
+bool encodeBand(Shared* shared, int slot) {
+    if (setjmp(png_jmpbuf(shared->png))) {
+        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
+        return false;
+    }
+    png_write_rows(shared->png, shared->rowPointers[slot].data(), static_cast<png_uint_32>(shared->rows[slot]));
+    shared->release(slot);
+    return true;
+}
+
+bool encodeEnd(Shared* shared) {
+    if (setjmp(png_jmpbuf(shared->png))) {
+        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
+        return false;
+    }
+    png_write_end(shared->png, nullptr);
+    return true;
+}
+
+// The encoding thread.
+void encode(Shared* shared) {
+    if (!encodeStart(shared)) return;
     for (int k = 0;; k ^= 1) {
         const int slot = shared->takeFull(k);
         if (slot < 0) break;
-        png_write_rows(shared->png, shared->rowPointers[slot].data(), static_cast<png_uint_32>(shared->rows[slot]));
-        shared->release(slot);
+        if (!encodeBand(shared, slot)) return;
     }
-    if (!shared->stop) png_write_end(shared->png, nullptr);
+    if (!shared->stop) encodeEnd(shared);
 }
 
 }  // namespace
@@ -285,28 +310,46 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
     png_set_compression_buffer_size(shared.png, 1 << 18);
 
     // This thread draws and packs band k + 1 while the encoder compresses
-    // band k: compression is the larger half.
-    std::thread encoder(encode, &shared);
-    bool missing = false, encoderStopped = false;
-    int slot = 0;
-    for (int top = 0; top < height; top += bandRows, slot ^= 1) {
-        const int n = std::min(bandRows, height - top);
-        std::fill(pixels.get(), pixels.get() + static_cast<std::ptrdiff_t>(width) * n, 0u);
-        draw(top, n, pixels.get());
-        if (!shared.waitFree(slot)) {
-            encoderStopped = true;
-            break;
+    // band k: compression is the larger half. When no thread can be started
+    // (under a tight memory limit, say), this thread encodes each band
+    // after drawing it.
+    std::thread encoder;
+    try {
+        encoder = std::thread(encode, &shared);
+    } catch (const std::system_error&) {
+    }
+    const bool alone = !encoder.joinable();
+    bool missing = false, encoderStopped = alone && !encodeStart(&shared);
+    try {
+        int slot = 0;
+        for (int top = 0; top < height && !encoderStopped; top += bandRows, slot ^= 1) {
+            const int n = std::min(bandRows, height - top);
+            std::fill(pixels.get(), pixels.get() + static_cast<std::ptrdiff_t>(width) * n, 0u);
+            draw(top, n, pixels.get());
+            if (!shared.waitFree(slot)) {
+                encoderStopped = true;
+                break;
+            }
+            for (int r = 0; r < n && !missing; ++r) {
+                const Pixel* src = pixels.get() + static_cast<std::size_t>(width) * r;
+                if (indexed) missing = !packIndexed(src, width, bits, lookup, shared.rowPointers[slot][r]);
+                else packRgba(src, width, shared.rowPointers[slot][r]);
+            }
+            if (missing) break;
+            shared.publish(slot, n);
+            if (alone) encoderStopped = !encodeBand(&shared, slot);
         }
-        for (int r = 0; r < n && !missing; ++r) {
-            const Pixel* src = pixels.get() + static_cast<std::size_t>(width) * r;
-            if (indexed) missing = !packIndexed(src, width, bits, lookup, shared.rowPointers[slot][r]);
-            else packRgba(src, width, shared.rowPointers[slot][r]);
-        }
-        if (missing) break;
-        shared.publish(slot, n);
+    } catch (...) {
+        // Drawing ran out of memory, say: the encoder stops before the
+        // exception goes on.
+        shared.finish(true);
+        if (encoder.joinable()) encoder.join();
+        png_destroy_write_struct(&shared.png, &shared.info);
+        throw;
     }
     shared.finish(missing || encoderStopped);
-    encoder.join();
+    if (encoder.joinable()) encoder.join();
+    else if (!missing && !encoderStopped) encodeEnd(&shared);
     Result result = shared.failed ? Result::Failed : missing ? Result::ColourMissing : Result::Written;
     if (result == Result::Written && std::fflush(file) != 0) {
         shared.error = std::strerror(errno);

@@ -2,19 +2,22 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <ostream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
+#include "outputfile.h"
 #include "pngbands.h"
+#include "progress.h"
 #include "textlabels.h"
 
 namespace tools {
@@ -22,21 +25,47 @@ namespace tools {
 namespace {
 
 const char* const kUsage =
-    "Usage: tarven-render [--zoom N] [--cells X,Y,W,H] INPUT.map OUTPUT.png\n"
+    "Usage: tarven-render [OPTIONS] INPUT.map OUTPUT.png\n"
     "Draws a map as a PNG picture, as a map window scrolled to cell (X, Y)\n"
     "at zoom N shows it: dots up to zoom 7, hexes from zoom 8, elevation\n"
     "labels from zoom 16.\n"
     "\n"
-    "  --zoom N         zoom 0..64 (default 8; values outside are clamped)\n"
-    "  --cells X,Y,W,H  only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
-    "  --help           show this help and exit\n"
-    "  --version        show the version and exit\n"
+    "  --zoom N          zoom 0..64 (default 8; values outside are clamped)\n"
+    "  --cells X,Y,W,H   only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
+    "  --max-pixels N    refuse pictures of more than N pixels\n"
+    "                    (default 10000000000)\n"
+    "  -q, --quiet       no progress display\n"
+    "  --help            show this help and exit\n"
+    "  --version         show the version and exit\n"
     "\n"
-    "Exit status: 0 written, 1 failed (map not loaded, picture not written),\n"
-    "2 bad arguments.\n";
+    "Exit status: 0 written, 1 failed (map not loaded, picture refused or not\n"
+    "written), 2 bad arguments; 128 + N when ended by signal N (the partly\n"
+    "written picture is removed).\n";
 
-// A decimal integer with an optional sign, saturated to the int range.
-bool parseInt(const std::string& text, int& value) {
+// The kinds of picture the output's extension chooses from.
+struct OutputKind {
+    const char* extension;   // lower case, without the dot
+};
+const OutputKind kOutputKinds[] = {
+    {"png"},
+};
+
+std::string supportedExtensions() {
+    std::string list;
+    for (const OutputKind& kind : kOutputKinds) list += std::string(list.empty() ? "" : ", ") + "." + kind.extension;
+    return list;
+}
+
+bool knownOutputKind(const std::string& path) {
+    const std::string extension = extensionOf(path);
+    for (const OutputKind& kind : kOutputKinds)
+        if (extension == kind.extension) return true;
+    return false;
+}
+
+// A decimal integer with an optional sign, saturated to the long long range
+// given.
+bool parseInteger(const std::string& text, long long low, long long high, long long& value) {
     const bool sign = !text.empty() && (text[0] == '-' || text[0] == '+');
     const bool negative = sign && text[0] == '-';
     std::size_t i = sign ? 1 : 0;
@@ -45,10 +74,16 @@ bool parseInt(const std::string& text, int& value) {
     for (; i < text.size(); ++i) {
         const unsigned d = static_cast<unsigned char>(text[i]) - 48u;
         if (d > 9) return false;
-        if (v < (1LL << 40)) v = v * 10 + d;
+        if (v < (1LL << 58)) v = v * 10 + d;
     }
     if (negative) v = -v;
-    v = std::max<long long>(std::numeric_limits<int>::min(), std::min<long long>(std::numeric_limits<int>::max(), v));
+    value = std::max(low, std::min(high, v));
+    return true;
+}
+
+bool parseInt(const std::string& text, int& value) {
+    long long v = 0;
+    if (!parseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), v)) return false;
     value = static_cast<int>(v);
     return true;
 }
@@ -72,31 +107,10 @@ bool parseCells(const std::string& text, RenderOptions& o) {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// Follows symbolic links, so that writing replaces the file a link points
-// to and keeps the link. False for a loop of links or an unreadable link.
-bool resolveTarget(const std::string& path, std::string& target) {
-    target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat ls;
-        if (::lstat(target.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return true;
-        std::string link(static_cast<std::size_t>(ls.st_size > 0 ? ls.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(target.c_str(), &link[0], link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
-        link.resize(static_cast<std::size_t>(n));
-        if (link[0] != '/') {
-            const std::size_t slash = target.rfind('/');
-            link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
-        }
-        target = link;
-    }
-    return false;
-}
-
 // Every colour the picture can hold: the cells' colours, the outline, the
-// label ink and transparent.
+// label ink and transparent. `used` gets the label values drawn.
 std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours& colours, int zoom,
-                                         const hexgeom::CellRange& cells, hxpic::LabelFont& labels,
-                                         bool used[128]) {
+                                         const hexgeom::CellRange& cells, bool used[128]) {
     bool seen[256][11] = {};
     bool outOfTable = false;
     for (int y = cells.y1; y <= cells.y2; ++y) {
@@ -115,8 +129,33 @@ std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours&
             if (seen[t][e]) list.push_back(colours.at(static_cast<char>(t), e));
     if (outOfTable) list.push_back(colours.at(0, -1));
     if (!hexgeom::isDotMap(zoom)) list.push_back(hxpic::kBlack);
-    if (hexgeom::hasLabels(zoom)) list.push_back(labels.ink());
+    if (hexgeom::hasLabels(zoom)) list.push_back(hxpic::kBlack);   // the labels' ink
     return list;
+}
+
+// Labels for a picture at a label zoom whose cells have none.
+class NoLabels : public hxpic::LabelFont {
+public:
+    const hxpic::Label& label(int) override { return empty; }
+    hxpic::Pixel ink() const override { return hxpic::kBlack; }
+
+private:
+    hxpic::Label empty;
+};
+
+// Pango and fontconfig end the process, instead of failing, when memory
+// runs out while they start (a thread they cannot create, an allocation
+// refused). Under an address-space limit they start only with this much
+// room to spare.
+constexpr std::size_t kFontRoom = std::size_t(64) << 20;
+
+bool roomForFonts() {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    void* room = ::mmap(nullptr, kFontRoom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (room == MAP_FAILED) return false;
+    ::munmap(room, kFontRoom);
+    return true;
 }
 
 }  // namespace
@@ -144,7 +183,9 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
             o.help = true;
         } else if (name == "--version" && !hasValue) {
             o.version = true;
-        } else if (name == "--zoom" || name == "--cells") {
+        } else if ((name == "--quiet" || name == "-q") && !hasValue) {
+            o.quiet = true;
+        } else if (name == "--zoom" || name == "--cells" || name == "--max-pixels") {
             if (!hasValue) {
                 if (i + 1 == args.size()) {
                     reason = name + " needs a value";
@@ -159,6 +200,14 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
                     return false;
                 }
                 o.zoom = hexgeom::clampZoom(zoom);
+            } else if (name == "--max-pixels") {
+                long long limit = 0;
+                if (!parseInteger(value, 0, std::numeric_limits<long long>::max(), limit) || limit < 1 ||
+                    value[0] == '-') {
+                    reason = "--max-pixels wants a whole number of at least 1, not " + quoted(value);
+                    return false;
+                }
+                o.maxPixels = limit;
             } else if (!parseCells(value, o)) {
                 reason = "--cells wants X,Y,W,H with X, Y at least 0 and W, H at least 1, not " + quoted(value);
                 return false;
@@ -175,6 +224,11 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
     }
     o.input = files[0];
     o.output = files[1];
+    if (!knownOutputKind(o.output)) {
+        reason = "cannot tell the kind of picture of " + quoted(o.output) + " by its extension; supported: " +
+                 supportedExtensions();
+        return false;
+    }
     return true;
 }
 
@@ -186,39 +240,89 @@ hexgeom::CellRange renderCells(const RenderOptions& o, const HxMap& map) {
                               static_cast<int>(std::min<long long>(y2, map.ys() - 1))};
 }
 
-hexgeom::Point pictureSize(int zoom, const hexgeom::CellRange& cells) {
-    if (cells.empty()) return {0, 0};
-    const hexgeom::PixelRect box = hxpic::pictureBox(zoom, cells, hexgeom::Point{cells.x1, cells.y1});
-    return hexgeom::Point{std::max(0, box.x + box.w), std::max(0, box.y + box.h)};
+PictureSize pictureSize(int zoom, const hexgeom::CellRange& cells) {
+    if (cells.empty()) return {};
+    // The picture grows by one pitch per column and per row beyond the
+    // first two; the picture core measures the first two, whose shape
+    // (which columns sit lower, how far a hexagon reaches) decides the
+    // rest, in sizes that cannot overflow.
+    const int x2 = cells.x1 + std::min(cells.x2 - cells.x1, 1);
+    const int y2 = cells.y1 + std::min(cells.y2 - cells.y1, 1);
+    const hexgeom::PixelRect box =
+        hxpic::pictureBox(zoom, hexgeom::CellRange{cells.x1, cells.y1, x2, y2}, hexgeom::Point{cells.x1, cells.y1});
+    const long long p = hexgeom::pitch(hexgeom::clampZoom(zoom));
+    PictureSize size;
+    size.width = std::max(0LL, static_cast<long long>(box.x) + box.w + (static_cast<long long>(cells.x2) - x2) * p);
+    size.height = std::max(0LL, static_cast<long long>(box.y) + box.h + (static_cast<long long>(cells.y2) - y2) * p);
+    return size;
+}
+
+bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string& reason) {
+    const std::string both = std::to_string(size.width) + " x " + std::to_string(size.height);
+    if (size.width < 1 || size.height < 1) {
+        reason = "the picture would be " + both + " pixels: empty";
+        return false;
+    }
+    if (size.width > kMaxPictureWidth) {
+        reason = "the picture would be " + std::to_string(size.width) + " pixels wide; it can be at most " +
+                 std::to_string(kMaxPictureWidth);
+        return false;
+    }
+    if (size.height > kMaxPictureHeight) {
+        reason = "the picture would be " + std::to_string(size.height) + " pixels high; a PNG file holds at most " +
+                 std::to_string(kMaxPictureHeight);
+        return false;
+    }
+    // Both sides are below 2^31 here, so their product fits.
+    const long long pixels = size.width * size.height;
+    if (pixels > maxPixels) {
+        reason = "the picture would be " + both + " = " + std::to_string(pixels) + " pixels, more than the limit of " +
+                 std::to_string(maxPixels) + "; --max-pixels " + std::to_string(pixels) + " allows it";
+        return false;
+    }
+    return true;
 }
 
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
-                  int bandRows, std::string& error) {
-    const hexgeom::Point size = pictureSize(zoom, cells);
-    if (size.x < 1 || size.y < 1 || size.x > pngbands::kMaxWidth) {
-        error = "the picture would be " + std::to_string(size.x) + " x " + std::to_string(size.y) +
-                " pixels; it can be 1 to " + std::to_string(pngbands::kMaxWidth) + " pixels wide";
-        return false;
-    }
+                  int bandRows, std::string& error, Progress* progress) {
+    const PictureSize size = pictureSize(zoom, cells);
+    if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
+    const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
-    PangoLabelFont labels;
     bool usedLabel[128] = {};
     pngbands::Settings settings;
     settings.bandRows = bandRows;
-    settings.colours = pictureColours(map, colours, zoom, cells, labels, usedLabel);
+    settings.colours = pictureColours(map, colours, zoom, cells, usedLabel);
+
+    // The text library starts only for labels that are drawn.
+    NoLabels noLabels;
+    std::unique_ptr<PangoLabelFont> pango;
+    hxpic::LabelFont* labels = nullptr;
+    if (hexgeom::hasLabels(zoom)) {
+        labels = &noLabels;
+        if (std::find(usedLabel + 1, usedLabel + 128, true) != usedLabel + 128) {
+            if (!roomForFonts()) {
+                error = "out of memory: the label font cannot start within the address-space limit (ulimit -v)";
+                return false;
+            }
+            pango.reset(new PangoLabelFont);
+            labels = pango.get();
+        }
+    }
 
     // A band needs the cell rows whose pixels can reach it: a hexagon spans
     // 1.5 rows of cells with the even columns' offset, and a label may
-    // stick out of its hexagon by some rows more.
+    // stick out of its hexagon by some rows more. Making the labels here
+    // also keeps the text library out of the drawing.
     const hexgeom::Point viewStart{cells.x1, cells.y1};
     const int p = hexgeom::pitch(zoom);
     int reach = 2;
-    if (hexgeom::hasLabels(zoom)) {
+    if (pango) {
         int overhang = 0;
         for (int v = 1; v < 128; ++v) {
             if (!usedLabel[v]) continue;
-            const hxpic::Label& l = labels.label(v);
+            const hxpic::Label& l = pango->label(v);
             int top = 0, bottom = l.h;
             for (const hxpic::Span& s : l.ink) {
                 top = std::min(top, s.y);
@@ -228,109 +332,78 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         }
         reach += overhang / p + 1;
     }
-    hxpic::Picture picture{map, colours, zoom, viewStart, cells, hexgeom::hasLabels(zoom) ? &labels : nullptr};
+    hxpic::Picture picture{map, colours, zoom, viewStart, cells, labels};
     const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+        if (progress) progress->update(static_cast<double>(top) / height);
         hxpic::Picture band = picture;
         band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
         band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
         if (band.cells.empty()) return;
-        hxpic::Target target{pixels, size.x, rows, size.x, hexgeom::Point{0, top}};
-        hxpic::draw(band, hxpic::Clip{0, top, size.x, top + rows}, target);
+        hxpic::Target target{pixels, width, rows, width, hexgeom::Point{0, top}};
+        hxpic::draw(band, hxpic::Clip{0, top, width, top + rows}, target);
     };
 
-    std::string target;
-    if (!resolveTarget(path, target)) {
-        error = "cannot write " + quoted(path) + ": too many levels of symbolic links";
-        return false;
-    }
-    struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    // Only a regular file is replaced: renaming over a device such as
-    // /dev/null, or a pipe, would put a file in its place.
-    if (exists && !S_ISREG(st.st_mode)) {
-        error = "cannot write " + quoted(path) + (S_ISDIR(st.st_mode) ? ": it is a folder" : ": it is not a regular file");
-        return false;
-    }
-    const std::size_t slash = target.rfind('/');
-    std::string tmp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." +
-                      target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(&tmp[0]);
-    if (fd < 0) {
-        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~mask);
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
-        return false;
-    }
+    OutputFile file;
+    if (!file.open(path, error)) return false;
     std::string why;
-    pngbands::Result result = pngbands::write(file, size.x, size.y, settings, draw, why);
+    pngbands::Result result = pngbands::write(file.stream(), width, height, settings, draw, why);
     if (result == pngbands::Result::ColourMissing) {
         // A colour no table foresaw: start again as a full-colour picture.
         settings.colours.clear();
-        std::rewind(file);
-        if (::ftruncate(fd, 0) == 0) result = pngbands::write(file, size.x, size.y, settings, draw, why);
+        std::rewind(file.stream());
+        if (::ftruncate(file.fd(), 0) == 0) result = pngbands::write(file.stream(), width, height, settings, draw, why);
         else why = std::strerror(errno);
     }
-    bool ok = result == pngbands::Result::Written;
-    if (ok && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (std::fclose(file) != 0 && ok) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
+    if (progress) progress->finish();
+    if (result != pngbands::Result::Written) {
         error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
         return false;
     }
-    return true;
+    return file.commit(error);
 }
 
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const char* const tool = "tarven-render";
     RenderOptions options;
     std::string reason;
     if (!parseRenderArguments(args, options, reason)) {
-        err << "tarven-render: " << reason << "\n" << kUsage;
+        err << tool << ": " << reason << "\n" << kUsage;
         return kMisuse;
     }
-    if (options.help) {
-        out << kUsage;
+    if (options.help || options.version) {
+        if (options.help) out << kUsage;
+        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed(tool, out, err) ? kDone : kFailed;
+    }
+    try {
+        std::string error;
+        if (!checkOutput(options.output, {options.input}, error)) {
+            err << tool << ": " << error << "\n";
+            return kFailed;
+        }
+        HxMap map(0, 0);
+        if (!loadMapFor(tool, options.input, map, err)) return kFailed;
+        const hexgeom::CellRange cells = renderCells(options, map);
+        if (cells.empty()) {
+            err << tool << ": the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
+                << options.cellH << " lie outside the map of " << map.xs() << " x " << map.ys() << " cells\n"
+                << kUsage;
+            return kMisuse;
+        }
+        if (!checkPictureSize(pictureSize(options.zoom, cells), options.maxPixels, error)) {
+            err << tool << ": " << error << "\n";
+            return kFailed;
+        }
+        Progress progress("Drawing " + quoted(options.output), options.quiet);
+        if (!writePicture(map, options.zoom, cells, options.output, 0, error, &progress)) {
+            err << tool << ": " << error << "\n";
+            return kFailed;
+        }
         return kDone;
-    }
-    if (options.version) {
-        out << "tarven-render (Tarven) " << TARVEN_VERSION << "\n";
-        return kDone;
-    }
-    HxMap map(0, 0);
-    const bool loaded = map.loadMap(options.input.c_str());
-    std::fflush(stdout);
-    if (!loaded) return kFailed;
-    const hexgeom::CellRange cells = renderCells(options, map);
-    if (cells.empty()) {
-        err << "tarven-render: the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
-            << options.cellH << " lie outside the map of " << map.xs() << " x " << map.ys() << " cells\n"
-            << kUsage;
-        return kMisuse;
-    }
-    std::string error;
-    if (!writePicture(map, options.zoom, cells, options.output, 0, error)) {
-        err << "tarven-render: " << error << "\n";
+    } catch (const std::bad_alloc&) {
+        err << tool << ": out of memory\n";
         return kFailed;
     }
-    return kDone;
 }
 
 }  // namespace tools

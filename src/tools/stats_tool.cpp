@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <new>
 #include <ostream>
 
 #include "hxmap.h"
@@ -16,11 +16,13 @@ const char* const kUsage =
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "Exit status: 0 printed, 1 map not loaded, 2 bad arguments.\n";
+    "Exit status: 0 printed, 1 map not loaded or report not written,\n"
+    "2 bad arguments.\n";
 
 }  // namespace
 
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const char* const tool = "tarven-stats";
     std::vector<std::string> files;
     bool optionsEnd = false, help = false, version = false;
     for (const std::string& a : args) {
@@ -29,30 +31,29 @@ int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostre
         else if (a == "--help") help = true;
         else if (a == "--version") version = true;
         else {
-            err << "tarven-stats: unknown option '" << a << "'\n" << kUsage;
+            err << tool << ": unknown option '" << a << "'\n" << kUsage;
             return kMisuse;
         }
     }
-    if (help) {
-        out << kUsage;
-        return kDone;
-    }
-    if (version) {
-        out << "tarven-stats (Tarven) " << TARVEN_VERSION << "\n";
-        return kDone;
+    if (help || version) {
+        if (help) out << kUsage;
+        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed(tool, out, err) ? kDone : kFailed;
     }
     if (files.size() != 1) {
-        err << "tarven-stats: " << (files.empty() ? "a map file is needed" : "one map file at a time") << "\n"
+        err << tool << ": " << (files.empty() ? "a map file is needed" : "one map file at a time") << "\n"
             << kUsage;
         return kMisuse;
     }
-    HxMap map(0, 0);
-    const bool loaded = map.loadMap(files[0].c_str());
-    std::fflush(stdout);
-    if (!loaded) return kFailed;
-    map.statistics(out);
-    out.flush();
-    return kDone;
+    try {
+        HxMap map(0, 0);
+        if (!loadMapFor(tool, files[0], map, err)) return kFailed;
+        map.statistics(out);
+        return flushed(tool, out, err) ? kDone : kFailed;
+    } catch (const std::bad_alloc&) {
+        err << tool << ": out of memory\n";
+        return kFailed;
+    }
 }
 
 }  // namespace tools

@@ -1,7 +1,11 @@
 #include <iostream>
 
+#include "outputfile.h"
 #include "tools.h"
 
 int main(int argc, char** argv) {
-    return tools::runRender(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    tools::holdStandardStreams();
+    tools::installSignalCleanup();
+    const int code = tools::runRender(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return tools::closeStandardOutput("tarven-render", code);
 }

@@ -37,6 +37,12 @@ ToolRun runTool(bool stats, const std::vector<std::string>& args) {
     return ToolRun{code, out.str(), err.str()};
 }
 
+// An output stream whose every write fails, as on a full disk.
+struct RefusingBuffer : std::streambuf {
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
 // A fresh folder for one test, removed with everything in it at the end.
 struct TempDir {
     std::string path;
@@ -80,15 +86,24 @@ void fillTestMap(HxMap& map) {
 
 TEST(ToolExits, MisuseFailureAndSuccess) {
     TempDir dir;
-    const std::string out = dir / "out.png", bad = dir / "bad.map";
+    const std::string out = dir / "out.png", bad = dir / "bad.map", mapAsPng = dir / "map.png";
     writeText(bad, "2 3\n.0#1=2\n");   // one row short
-    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    writeText(mapAsPng, readText(kSmall));
+    ASSERT_EQ(::symlink("map.png", (dir / "link.png").c_str()), 0);
+    writeText(dir / "ro.png", "kept");
+    ASSERT_EQ(::chmod((dir / "ro.png").c_str(), 0444), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir / "folder.png").c_str(), 0755), 0);
+    const std::vector<std::string> fixtures{"bad.map", "folder.png", "link.png", "map.png", "pipe.png", "ro.png"};
+    const std::string longName = std::string(251, 'x') + ".png";   // 255 bytes, the most a name may have
     struct Row {
         const char* name;
         bool stats;
         std::vector<std::string> args;
         int code;
-        const char* says;   // on standard error, or standard output for 0
+        std::string says;   // on standard error, or standard output for 0
+        bool lost = false;  // standard output refuses every write
+        std::string creates = "";
     };
     const Row rows[] = {
         {"render: no arguments", false, {}, 2, "Usage: tarven-render"},
@@ -104,27 +119,61 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
         {"render: missing map", false, {dir / "none.map", out}, 1, ""},
         {"render: malformed map", false, {bad, out}, 1, ""},
         {"render: output in a missing folder", false, {kSmall, dir / "no/out.png"}, 1, "cannot write '"},
-        {"render: output is a folder", false, {kSmall, dir.path}, 1, "it is a folder"},
-        {"render: output is a pipe", false, {kSmall, dir / "pipe"}, 1, "it is not a regular file"},
+        {"render: output is a folder", false, {kSmall, dir / "folder.png"}, 1, "it is a folder"},
+        {"render: output is a pipe", false, {kSmall, dir / "pipe.png"}, 1, "it is not a regular file"},
+        {"render: output is the input", false, {mapAsPng, mapAsPng}, 1,
+         "cannot write '" + mapAsPng + "': it is the input '" + mapAsPng + "'"},
+        {"render: output is a link to the input", false, {mapAsPng, dir / "link.png"}, 1, "it is the input"},
+        {"render: output is read-only", false, {kSmall, dir / "ro.png"}, 1, "'" + dir / "ro.png" + "': it is read-only"},
+        {"render: a map as output", false, {bad, bad}, 2, "by its extension; supported: .png"},
+        {"render: unknown extension", false, {kSmall, dir / "out.jpeg"}, 2, "'" + dir / "out.jpeg" + "'"},
+        {"render: no extension", false, {kSmall, dir / "png"}, 2, "supported: .png"},
+        {"render: upper-case extension", false, {kSmall, dir / "OUT.PNG"}, 0, "", false, "OUT.PNG"},
+        {"render: output name of 255 bytes", false, {kSmall, dir / longName}, 0, "", false, longName},
+        {"render: picture above the limit", false, {"--zoom", "0", "--max-pixels", "383", kSmall, out}, 1,
+         "24 x 16 = 384 pixels, more than the limit of 383; --max-pixels 384 allows it"},
+        {"render: picture at the limit", false, {"--zoom=0", "--max-pixels=384", kSmall, out}, 0, "", false,
+         "out.png"},
+        {"render: no pixels allowed", false, {"--max-pixels", "0", kSmall, out}, 2, "--max-pixels wants"},
         {"render: help", false, {"--help"}, 0, "Usage: tarven-render"},
+        {"render: help lost", false, {"--help"}, 1, "tarven-render: cannot write to standard output", true},
         {"render: version", false, {"--version"}, 0, "tarven-render (Tarven) " TARVEN_VERSION},
+        {"render: version lost", false, {"--version"}, 1, "cannot write to standard output", true},
         {"stats: no arguments", true, {}, 2, "Usage: tarven-stats"},
         {"stats: two maps", true, {kSmall, kSmall}, 2, "one map file"},
         {"stats: unknown option", true, {"-v", kSmall}, 2, "unknown option '-v'"},
         {"stats: missing map", true, {dir / "none.map"}, 1, ""},
         {"stats: malformed map", true, {bad}, 1, ""},
+        {"stats: report lost", true, {kSmall}, 1, "tarven-stats: cannot write to standard output", true},
         {"stats: help", true, {"--help"}, 0, "Usage: tarven-stats"},
+        {"stats: help lost", true, {"--help"}, 1, "cannot write to standard output", true},
         {"stats: version", true, {"--version"}, 0, "tarven-stats (Tarven) " TARVEN_VERSION},
     };
     for (const Row& row : rows) {
-        const ToolRun run = runTool(row.stats, row.args);
+        std::ostringstream capturedOut, err;
+        RefusingBuffer refusing;
+        std::ostream lostOut(&refusing);
+        std::ostream& outStream = row.lost ? lostOut : capturedOut;
+        const int code = row.stats ? tools::runStats(row.args, outStream, err) : tools::runRender(row.args, outStream, err);
+        const ToolRun run{code, capturedOut.str(), err.str()};
         EXPECT_EQ(run.code, row.code) << row.name << ": " << run.err;
-        EXPECT_NE((row.code == 0 ? run.out : run.err).find(row.says), std::string::npos) << row.name;
+        EXPECT_NE((row.code == 0 ? run.out : run.err).find(row.says), std::string::npos) << row.name << ": " << run.err;
         if (row.code != 0) {
             EXPECT_EQ(run.out, "") << row.name;
         }
-        // Nothing written, not even a temporary file.
-        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bad.map", "pipe"})) << row.name;
+        // Nothing written but the file the row makes, not even a temporary
+        // file; the files already there unchanged.
+        std::vector<std::string> expected = fixtures;
+        if (!row.creates.empty()) {
+            expected.push_back(row.creates);
+            std::sort(expected.begin(), expected.end());
+            DecodedPng png;
+            EXPECT_TRUE(readPng(dir / row.creates, png)) << row.name;
+        }
+        EXPECT_EQ(dir.entries(), expected) << row.name;
+        if (!row.creates.empty()) ::unlink((dir / row.creates).c_str());
+        EXPECT_EQ(readText(dir / "ro.png"), "kept") << row.name;
+        EXPECT_EQ(readText(mapAsPng), readText(kSmall)) << row.name;
     }
 }
 
@@ -174,7 +223,8 @@ TEST(RenderTool, BandsGiveTheWholePicture) {
     for (int zoom : {0, 3, 8, 9, 16, 25, 64})
         for (const hexgeom::CellRange& cells : ranges) {
             if (zoom == 64 && cells.x1 == 0) continue;   // large and no news
-            const hexgeom::Point size = tools::pictureSize(zoom, cells);
+            const tools::PictureSize exact = tools::pictureSize(zoom, cells);
+            const hexgeom::Point size{static_cast<int>(exact.width), static_cast<int>(exact.height)};
             std::vector<hxpic::Pixel> whole(static_cast<std::size_t>(size.x) * size.y, 0);
             hxpic::Target target{whole.data(), size.x, size.y, size.x, {0, 0}};
             const hxpic::Picture picture{map, colours, zoom, {cells.x1, cells.y1}, cells, &labels};

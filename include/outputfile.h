@@ -1,0 +1,60 @@
+// Files written by the command-line tools: never over one of their inputs
+// or a protected file, always through a temporary file beside the target
+// that is renamed over it only when complete, and never left behind by a
+// failure or a signal.
+#ifndef TARVEN_OUTPUTFILE_H
+#define TARVEN_OUTPUTFILE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// For tools that write files: ignores SIGXFSZ (a write past the file-size
+// limit then fails with EFBIG), and on SIGINT, SIGTERM and SIGHUP removes
+// every temporary file of an OutputFile still open and exits with 128 + the
+// signal's number. Call once at the start of main() (async-signal-safe handler).
+void installSignalCleanup();
+
+// Refuses, before any work, an output that is one of the inputs (same device
+// and inode, links followed), an existing output that is not a regular file,
+// and an existing output the user may not write. False with a message that
+// quotes the file name.
+bool checkOutput(const std::string& output, const std::vector<std::string>& inputs, std::string& error);
+
+// One output file written through a temporary file beside its target
+// (symbolic links followed), renamed over it by commit(). The temporary name
+// stays short enough that a 255-byte target name works. The destructor or
+// discard() removes the temporary file if it was not committed.
+class OutputFile {
+public:
+    OutputFile();
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool open(const std::string& path, std::string& error);
+    std::FILE* stream();     // buffered stream on the temporary file
+    int fd() const;
+    bool commit(std::string& error);   // flush, fsync, keep the old file's mode (or 0666 & ~umask), close, rename
+    void discard();
+
+private:
+    std::string path;        // as the caller named it, for messages
+    std::string name;        // the target's name in its folder
+    std::string tempName;    // the temporary file's name in that folder
+    int dirFd = -1;          // the target's folder
+    int slot = -1;           // the signal handler's entry for the temporary file
+    std::FILE* file = nullptr;
+    bool exists = false;     // the target existed when opened
+    unsigned mode = 0;       // the permission bits the file gets
+    unsigned owner = 0, group = 0;
+};
+
+// Extensions: lower-case extension of a path without the dot ("" if none).
+std::string extensionOf(const std::string& path);
+
+}  // namespace tools
+
+#endif
