@@ -32,8 +32,8 @@ bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& opt
 // it and the deepest level's extent scaled to this level.
 struct TileLevel {
     int pitch;
-    int width, height;   // the picture, in pixels
-    int cols, rows;      // tiles
+    long long width, height;   // the picture, in pixels
+    long long cols, rows;      // tiles
 };
 
 // The levels for a map of mapW x mapH cells: the deepest at maxPitch, each

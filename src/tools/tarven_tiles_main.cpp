@@ -2,8 +2,11 @@
 
 #include "outputfile.h"
 #include "tilestool.h"
+#include "tools.h"
 
 int main(int argc, char** argv) {
+    tools::holdStandardStreams();
     tools::installSignalCleanup();
-    return tools::runTiles(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    const int code = tools::runTiles(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return tools::closeStandardOutput("tarven-tiles", code);
 }

@@ -49,6 +49,12 @@ const char* const kUsage =
     "\n"
     "Exit status: 0 written, 1 failed, 2 bad arguments or too many tiles.\n";
 
+const char* const kTool = "tarven-tiles";
+
+// The widest and highest level drawn: every pixel of it, and the last
+// tile's far edge, must stay an int.
+constexpr long long kMaxLevelSide = 1LL << 30;
+
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 bool parseCount(const std::string& text, std::uint64_t& value) {
@@ -247,6 +253,7 @@ public:
         const int zoom = level.pitch - 1;
         const int p = level.pitch;
         const int x0 = tx * kTileSize, y0 = ty * kTileSize;
+        const int width = static_cast<int>(level.width), height = static_cast<int>(level.height);
         int reach = 2;
         if (hexgeom::hasLabels(zoom)) reach += labelReach / p + 1;
         hexgeom::CellRange cells{std::max(0, x0 / p - reach), std::max(0, y0 / p - reach),
@@ -259,7 +266,7 @@ public:
                                      hexgeom::hasLabels(zoom) ? &labels : nullptr};
         // The clip box is the level's whole picture, so that a tile holds
         // exactly the pixels the whole picture has there.
-        const hxpic::Clip clip{0, 0, level.width, level.height};
+        const hxpic::Clip clip{0, 0, width, height};
         const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
             if (cells.empty()) return;
             hxpic::Target target{pixels, kTileSize, rows, kTileSize, hexgeom::Point{x0, y0 + top}};
@@ -373,9 +380,9 @@ std::vector<TileLevel> planLevels(int mapW, int mapH, int maxPitch) {
     if (mapW < 1 || mapH < 1) return levels;
     const hexgeom::CellRange all{0, 0, mapW - 1, mapH - 1};
     for (int p = maxPitch; p >= 1; p /= 2) {
-        const hexgeom::Point size = pictureSize(p - 1, all);
-        levels.push_back(TileLevel{p, size.x, size.y, 0, 0});
-        if ((size.x <= kTileSize && size.y <= kTileSize) || p == 1) break;
+        const PictureSize size = pictureSize(p - 1, all);
+        levels.push_back(TileLevel{p, size.width, size.height, 0, 0});
+        if ((size.width <= kTileSize && size.height <= kTileSize) || p == 1) break;
     }
     std::reverse(levels.begin(), levels.end());
     // The page places every level by the deepest one's extent, halved per
@@ -384,10 +391,10 @@ std::vector<TileLevel> planLevels(int mapW, int mapH, int maxPitch) {
     for (std::size_t z = 0; z < levels.size(); ++z) {
         TileLevel& l = levels[z];
         const int shift = static_cast<int>(levels.size() - 1 - z);
-        const long long w = std::max<long long>(l.width, ((static_cast<long long>(deepest.width) - 1) >> shift) + 1);
-        const long long h = std::max<long long>(l.height, ((static_cast<long long>(deepest.height) - 1) >> shift) + 1);
-        l.cols = static_cast<int>((w + kTileSize - 1) / kTileSize);
-        l.rows = static_cast<int>((h + kTileSize - 1) / kTileSize);
+        const long long w = std::max(l.width, ((deepest.width - 1) >> shift) + 1);
+        const long long h = std::max(l.height, ((deepest.height - 1) >> shift) + 1);
+        l.cols = (w + kTileSize - 1) / kTileSize;
+        l.rows = (h + kTileSize - 1) / kTileSize;
     }
     return levels;
 }
@@ -405,24 +412,26 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "tarven-tiles: " << reason << "\n" << kUsage;
         return kMisuse;
     }
-    if (options.help) {
-        out << kUsage;
-        return kDone;
-    }
-    if (options.version) {
-        out << "tarven-tiles (Tarven) " << TARVEN_VERSION << "\n";
-        return kDone;
+    if (options.help || options.version) {
+        if (options.help) out << kUsage;
+        else out << "tarven-tiles (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed(kTool, out, err) ? kDone : kFailed;
     }
     HxMap map(0, 0);
-    const bool loaded = map.loadMap(options.input.c_str());
-    std::fflush(stdout);
-    if (!loaded) return kFailed;
+    if (!loadMapFor(kTool, options.input, map, err)) return kFailed;
     const std::vector<TileLevel> levels = planLevels(map.xs(), map.ys(), options.maxPitch);
     if (levels.empty()) {
         err << "tarven-tiles: the map " << quoted(options.input) << " has no cells\n";
         return kFailed;
     }
     const std::uint64_t tiles = tileCount(levels);
+    // Tiles are placed in int pixels, as every picture is.
+    if (levels.back().width > kMaxLevelSide || levels.back().height > kMaxLevelSide) {
+        err << "tarven-tiles: the map of " << map.xs() << " x " << map.ys() << " cells at pitch " << options.maxPitch
+            << " is " << levels.back().width << " x " << levels.back().height << " pixels; a level can be at most "
+            << kMaxLevelSide << " pixels wide and high; lower --max-pitch\n";
+        return kMisuse;
+    }
     if (tiles > options.maxTiles) {
         err << "tarven-tiles: the map of " << map.xs() << " x " << map.ys() << " cells at pitch " << options.maxPitch
             << " makes " << tiles << " tiles, more than " << options.maxTiles
@@ -484,7 +493,7 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         std::condition_variable finished;
         unsigned running = threads;
         std::string firstError;
-        const long long count = static_cast<long long>(level.cols) * level.rows;
+        const long long count = level.cols * level.rows;
         auto work = [&](TileDrawer& drawer) {
             std::string why;
             for (long long i; !failed && (i = next++) < count;) {
