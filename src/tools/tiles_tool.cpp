@@ -16,6 +16,7 @@
 #include <thread>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
@@ -88,10 +89,14 @@ bool makeFolder(const std::string& path, std::string& error) {
 }
 
 // Writes one file through a temporary file; `fill` writes its content.
+// The many files of the folder are made durable together at the end, by
+// syncFolder(); a sync per tile would take most of the time.
 template <typename Fill>
-bool writeOutput(const std::string& path, const std::vector<std::string>& inputs, Fill fill, std::string& error) {
+bool writeOutput(const std::string& path, const std::vector<std::string>& inputs, Fill fill, std::string& error,
+                 bool durable = false) {
     if (!checkOutput(path, inputs, error)) return false;
     OutputFile file;
+    if (!durable) file.deferSync();
     if (!file.open(path, error)) return false;
     if (!fill(file.stream(), error)) {
         file.discard();
@@ -107,10 +112,19 @@ bool writeOutput(const std::string& path, const std::vector<std::string>& inputs
 }
 
 bool writeText(const std::string& path, const std::vector<std::string>& inputs, const std::string& text,
-               std::string& error) {
+               std::string& error, bool durable = false) {
     return writeOutput(path, inputs,
                        [&](std::FILE* f, std::string&) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); },
-                       error);
+                       error, durable);
+}
+
+// Everything written so far into the folder's file system, to the disk.
+bool syncFolder(const std::string& folder, std::string& error) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::syncfs(fd) == 0;
+    if (!ok) error = "cannot write into " + quoted(folder) + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return ok;
 }
 
 bool copyFile(const std::string& from, const std::string& to, const std::vector<std::string>& inputs,
@@ -449,10 +463,6 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!makeFolder(outdir, error) || !makeFolder(outdir + "/tiles", error) || !makeFolder(outdir + "/cells", error))
         return fail();
     if (!copyLeaflet(options.leaflet, outdir, inputs, error)) return fail();
-    const std::string name = baseName(options.input);
-    if (!writeText(outdir + "/map.js", inputs, mapData(map, name, options.maxPitch, levels), error) ||
-        !writeText(outdir + "/index.html", inputs, webPage(), error))
-        return fail();
 
     // The work: blocks of cell data, then the tiles level by level, a row
     // of tiles at a time, shared by two threads.
@@ -529,6 +539,12 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         done += static_cast<std::uint64_t>(count);
     }
     progress.finish();
+    // The page comes last, once everything it loads is there.
+    const std::string name = baseName(options.input);
+    if (!syncFolder(outdir, error) ||
+        !writeText(outdir + "/map.js", inputs, mapData(map, name, options.maxPitch, levels), error, true) ||
+        !writeText(outdir + "/index.html", inputs, webPage(), error, true))
+        return fail();
     return kDone;
 }
 
