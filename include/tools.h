@@ -21,7 +21,7 @@ constexpr int kDone = 0, kFailed = 1, kMisuse = 2;
 
 // The largest picture tarven-render draws unless --max-pixels allows more:
 // ten thousand million pixels, a few minutes of work. A 1000 x 1000 map at
-// zoom 64 (65022 x 65000) fits; an 8000 x 8000 one (520022 x 520000) does not.
+// zoom 64 (65022 x 65032) fits; an 8000 x 8000 one (520022 x 520032) does not.
 constexpr long long kDefaultMaxPixels = 10000000000LL;
 
 // The widest and highest picture a PNG file of tarven-render can hold.
@@ -89,6 +89,9 @@ bool flushed(const char* tool, std::ostream& out, std::ostream& err);
 // are closed are opened on a placeholder that refuses writes, so that no
 // file the tool opens takes their place and a report written there fails.
 void holdStandardStreams();
+// Threads started from now on get small stacks and share one heap, so that
+// they fit under a tight address-space limit (ulimit -v).
+void frugalThreads();
 // Flushes and closes standard output; a failure turns `code` into 1 with a
 // message on standard error.
 int closeStandardOutput(const char* tool, int code);

@@ -8,6 +8,7 @@
 #include <new>
 #include <ostream>
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -145,16 +146,23 @@ private:
 
 // Pango and fontconfig end the process, instead of failing, when memory
 // runs out while they start (a thread they cannot create, an allocation
-// refused). Under an address-space limit they start only with this much
-// room to spare.
-constexpr std::size_t kFontRoom = std::size_t(64) << 20;
-
+// refused), or draw wrong labels. Under an address-space limit they start
+// only with room to spare: measured, they need about 8 MB of address space
+// and three threads' stacks; the room is twice that and more.
 bool roomForFonts() {
     rlimit limit;
     if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
-    void* room = ::mmap(nullptr, kFontRoom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (room == MAP_FAILED) return false;
-    ::munmap(room, kFontRoom);
+    std::size_t stackSize = std::size_t(8) << 20;
+    pthread_attr_t attributes;
+    if (::pthread_getattr_default_np(&attributes) == 0) {
+        std::size_t size = 0;
+        if (::pthread_attr_getstacksize(&attributes, &size) == 0 && size > 0) stackSize = size;
+        ::pthread_attr_destroy(&attributes);
+    }
+    const std::size_t room = (std::size_t(20) << 20) + 3 * std::min<std::size_t>(stackSize, std::size_t(1) << 30);
+    void* probe = ::mmap(nullptr, room, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (probe == MAP_FAILED) return false;
+    ::munmap(probe, room);
     return true;
 }
 

@@ -6,6 +6,8 @@
 #include <ostream>
 
 #include <fcntl.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "hxmap.h"
@@ -71,6 +73,20 @@ void holdStandardStreams() {
             ::dup2(placeholder, fd);
             ::close(placeholder);
         }
+    }
+}
+
+void frugalThreads() {
+    // One heap for all threads: each further one would claim 64 MB of
+    // address space for itself as soon as a thread allocates.
+    ::mallopt(M_ARENA_MAX, 1);
+    // Small stacks instead of the stack limit's 8 MB: the encoder and the
+    // text library's threads recurse little.
+    pthread_attr_t attributes;
+    if (::pthread_getattr_default_np(&attributes) == 0) {
+        ::pthread_attr_setstacksize(&attributes, std::size_t(1) << 20);
+        ::pthread_setattr_default_np(&attributes);
+        ::pthread_attr_destroy(&attributes);
     }
 }
 

@@ -7,8 +7,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include <dirent.h>
+#include <pthread.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -292,6 +296,35 @@ TEST(PngBands, PaletteDepthAndFullColour) {
     }
 }
 
+// When no thread can start (stacks too large for the address space here,
+// a memory limit in real life), the same file is written on one thread.
+TEST(PngBands, OneThreadWhenNoThreadStarts) {
+    TempDir dir;
+    HxMap map(60, 45);
+    fillTestMap(map);
+    std::string error;
+    ASSERT_TRUE(tools::writePicture(map, 9, {0, 0, 59, 44}, dir / "two.png", 5, error)) << error;
+    pthread_attr_t old, huge;
+    ASSERT_EQ(::pthread_getattr_default_np(&old), 0);
+    ASSERT_EQ(::pthread_getattr_default_np(&huge), 0);
+    ASSERT_EQ(::pthread_attr_setstacksize(&huge, std::size_t(1) << 50), 0);
+    ASSERT_EQ(::pthread_setattr_default_np(&huge), 0);
+    bool threadStarts = true;
+    try {
+        std::thread([] {}).join();
+    } catch (const std::system_error&) {
+        threadStarts = false;
+    }
+    const bool written = tools::writePicture(map, 9, {0, 0, 59, 44}, dir / "one.png", 5, error);
+    ::pthread_setattr_default_np(&old);
+    ::pthread_attr_destroy(&old);
+    ::pthread_attr_destroy(&huge);
+    ASSERT_FALSE(threadStarts) << "the test cannot stop threads from starting";
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(readText(dir / "one.png"), readText(dir / "two.png"));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"one.png", "two.png"}));
+}
+
 // A write that fails part-way (here at a file size limit) keeps the old
 // picture and leaves no temporary file.
 TEST(RenderTool, FailedWriteKeepsTheOldFile) {
@@ -366,4 +399,205 @@ TEST(ToolPrograms, RunWithoutADisplay) {
     EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
     EXPECT_EQ(run(TARVEN_RENDER " '" + dir / "none.map" + "' '" + dir / "n.png" + "'"), 1);
     EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+}
+
+// Sizes are exact in 64 bits however large the map, and the limits name
+// the side or the count at fault.
+TEST(RenderTool, PictureSizesAreExactAndLimited) {
+    const long long kDefault = tools::kDefaultMaxPixels;
+    struct Row {
+        const char* name;
+        int zoom;
+        hexgeom::CellRange cells;
+        long long maxPixels;
+        long long width, height;
+        std::string refusal;   // empty: allowed
+    };
+    const Row rows[] = {
+        {"a 1 G-cell map as dots", 0, {0, 0, 32767, 32767}, kDefault, 32768, 32768, ""},
+        {"1000 x 1000 at zoom 64", 64, {0, 0, 999, 999}, kDefault, 65022, 65032, ""},
+        {"8000 x 8000 at zoom 64", 64, {0, 0, 7999, 7999}, kDefault, 520022, 520032,
+         "the picture would be 520022 x 520032 = 270428080704 pixels, more than the limit of 10000000000; "
+         "--max-pixels 270428080704 allows it"},
+        {"8000 x 8000 at zoom 64 with the limit raised", 64, {0, 0, 7999, 7999}, 270428080704LL, 520022, 520032, ""},
+        {"one even column of 33100000 rows at zoom 64", 64, {0, 0, 0, 33099999}, kDefault, 87, 2151500032LL,
+         "the picture would be 2151500032 pixels high; a PNG file holds at most 2147483647"},
+        {"two columns of 33100000 rows at zoom 64", 64, {0, 0, 1, 33099999}, kDefault, 152, 2151500032LL,
+         "2151500032 pixels high"},
+        {"an odd column alone sits higher", 64, {1, 0, 1, 33099999}, kDefault, 87, 2151500000LL, "pixels high"},
+        {"20000 columns at zoom 64", 64, {0, 0, 19999, 0}, kDefault, 1300022, 97,
+         "the picture would be 1300022 pixels wide; it can be at most 1000000"},
+        {"the widest map as dots", 0, {0, 0, 0x7ffffffe, 0}, kDefault, 0x7fffffffLL, 1, "2147483647 pixels wide"},
+        {"rows far down the map", 8, {5, 2000000000, 6, 2000000001}, kDefault, 22, 22, ""},
+    };
+    for (const Row& row : rows) {
+        const tools::PictureSize size = tools::pictureSize(row.zoom, row.cells);
+        EXPECT_EQ(size.width, row.width) << row.name;
+        EXPECT_EQ(size.height, row.height) << row.name;
+        std::string reason;
+        EXPECT_EQ(tools::checkPictureSize(size, row.maxPixels, reason), row.refusal.empty()) << row.name;
+        if (!row.refusal.empty()) {
+            EXPECT_NE(reason.find(row.refusal), std::string::npos) << row.name << ": " << reason;
+        }
+    }
+    // Where the picture core's box cannot overflow, both agree.
+    for (int zoom : {0, 5, 8, 15, 16, 33, 64})
+        for (int x1 : {0, 1, 2})
+            for (int w : {1, 2, 3, 10})
+                for (int h : {1, 2, 7}) {
+                    const hexgeom::CellRange cells{x1, 4, x1 + w - 1, 4 + h - 1};
+                    const hexgeom::PixelRect box = hxpic::pictureBox(zoom, cells, {cells.x1, cells.y1});
+                    const tools::PictureSize size = tools::pictureSize(zoom, cells);
+                    EXPECT_EQ(size.width, box.x + box.w) << zoom << " " << cells;
+                    EXPECT_EQ(size.height, box.y + box.h) << zoom << " " << cells;
+                }
+}
+
+// Warnings about cells go to standard error, a few in full and then their
+// count; standard output holds the report alone.
+TEST(StatsTool, WarningsAreSummarisedOnStandardError) {
+    TempDir dir;
+    const auto mapWithBadCells = [](int bad) {
+        // 20 x 100 cells, the first `bad` of them at elevation 'a' (49).
+        std::string file = "100 20\n";
+        for (int y = 0, n = 0; y < 100; ++y, file += "\n")
+            for (int x = 0; x < 20; ++x, ++n) file += n < bad ? ".a" : ".0";
+        return file;
+    };
+    struct Row {
+        const char* name;
+        std::string file;
+        int fullLines;
+        std::string summary;   // the last line, empty when none
+    };
+    const Row rows[] = {
+        {"no warnings", mapWithBadCells(0), 0, ""},
+        {"one", mapWithBadCells(1), 1, ""},
+        {"ten, all in full", mapWithBadCells(10), 10, ""},
+        {"eleven: one counted", mapWithBadCells(11), 10, "1 more warning about cells not shown (11 in all)"},
+        {"every cell", mapWithBadCells(2000), 10, "1990 more warnings about cells not shown (2000 in all)"},
+        {"a control character shown as its code", "1 1\n.\x1b\n", 1, ""},
+    };
+    for (const Row& row : rows) {
+        writeText(dir / "m.map", row.file);
+        const ToolRun run = runTool(true, {dir / "m.map"});
+        EXPECT_EQ(run.code, 0) << row.name;
+        EXPECT_EQ(run.out.rfind("              Terrain\n", 0), 0u) << row.name;
+        EXPECT_EQ(run.out.find("Invalid"), std::string::npos) << row.name;
+        std::istringstream lines(run.err);
+        int full = 0;
+        std::string line, last;
+        while (std::getline(lines, line)) {
+            if (line.rfind("tarven-stats: '" + dir / "m.map" + "': Invalid map elevation char at ", 0) == 0) ++full;
+            last = line;
+        }
+        EXPECT_EQ(full, row.fullLines) << row.name << ": " << run.err;
+        if (!row.summary.empty()) {
+            EXPECT_NE(last.find(row.summary), std::string::npos) << row.name << ": " << last;
+        }
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << row.name;
+    }
+    writeText(dir / "m.map", "1 1\n.\x1b\n");
+    EXPECT_NE(runTool(true, {dir / "m.map"}).err.find("0,0: \\x1b\n"), std::string::npos);
+}
+
+namespace {
+
+// Starts a program with its arguments, standard output and error into
+// files of the folder and optionally a file size limit; returns its pid.
+pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t fileSizeLimit = RLIM_INFINITY) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int out = ::open((log / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open((log / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (fileSizeLimit != RLIM_INFINITY) {
+        rlimit limit{fileSizeLimit, fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+// How the child ended: its exit code, or 1000 + the signal that ended it.
+int waitFor(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+}  // namespace
+
+// The file size limit fails the write instead of ending the program, and
+// neither it nor an interruption leaves a file behind or touches the old one.
+TEST(ToolPrograms, FileSizeLimitAndInterruptionLeaveNothing) {
+    TempDir out, log;
+    writeText(out / "old.png", "old picture");
+    const std::string large = TARVEN_EXAMPLES "/large.map";
+
+    const pid_t limited = start({TARVEN_RENDER, large, out / "old.png"}, log, 100 * 1024);
+    EXPECT_EQ(waitFor(limited), 1);
+    EXPECT_NE(readText(log / "stderr").find("cannot write '" + out / "old.png" + "': File too large"),
+              std::string::npos)
+        << readText(log / "stderr");
+    EXPECT_EQ(out.entries(), std::vector<std::string>{"old.png"});
+    EXPECT_EQ(readText(out / "old.png"), "old picture");
+
+    // Zoom 64 of the large sample takes minutes: interrupted once its
+    // temporary file has grown.
+    const pid_t interrupted = start({TARVEN_RENDER, "--zoom", "64", large, out / "old.png"}, log);
+    bool started = false;
+    for (int i = 0; i < 600 && !started; ++i) {
+        for (const std::string& name : out.entries()) {
+            struct stat st;
+            if (name != "old.png" && ::stat((out / name).c_str(), &st) == 0 && st.st_size > 0) started = true;
+        }
+        if (!started) ::usleep(20000);
+    }
+    EXPECT_TRUE(started) << "no temporary file appeared";
+    ::kill(interrupted, SIGINT);
+    EXPECT_EQ(waitFor(interrupted), 128 + SIGINT) << readText(log / "stderr");
+    EXPECT_EQ(out.entries(), std::vector<std::string>{"old.png"});
+    EXPECT_EQ(readText(out / "old.png"), "old picture");
+}
+
+// A report, help or version text that cannot be written is a failure with
+// a message on standard error.
+TEST(ToolPrograms, LostStandardOutputIsAFailure) {
+    TempDir dir;
+    struct Row {
+        const char* name;
+        std::string command;   // run by the shell
+        int code;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"report to a full device", TARVEN_STATS " '" + kSmall + "' >/dev/full", 1,
+         "tarven-stats: cannot write to standard output: No space left on device"},
+        {"report with standard output closed", TARVEN_STATS " '" + kSmall + "' >&-", 1,
+         "tarven-stats: cannot write to standard output: Bad file descriptor"},
+        {"stats help to a full device", TARVEN_STATS " --help >/dev/full", 1, "No space left on device"},
+        {"render version with standard output closed", TARVEN_RENDER " --version >&-", 1, "Bad file descriptor"},
+        {"render help to a full device", TARVEN_RENDER " --help >/dev/full", 1, "No space left on device"},
+        {"render with standard output closed writes its picture",
+         TARVEN_RENDER " '" + kSmall + "' '" + dir / "p.png" + "' >&-", 0, ""},
+        {"report written", TARVEN_STATS " '" + kSmall + "' >/dev/null", 0, ""},
+    };
+    for (const Row& row : rows) {
+        const int status = std::system((row.command + " 2>'" + dir / "stderr" + "'").c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << row.name;
+        EXPECT_EQ(WEXITSTATUS(status), row.code) << row.name;
+        const std::string err = readText(dir / "stderr");
+        if (row.code == 0) {
+            EXPECT_EQ(err, "") << row.name;
+        } else {
+            EXPECT_NE(err.find(row.says), std::string::npos) << row.name << ": " << err;
+        }
+    }
+    DecodedPng png;
+    EXPECT_TRUE(readPng(dir / "p.png", png));
 }
