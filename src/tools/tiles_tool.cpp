@@ -34,7 +34,7 @@ namespace tools {
 namespace {
 
 const char* const kUsage =
-    "Usage: tarven-tiles [--max-pitch N] [--max-tiles N] [--quiet] INPUT.map OUTDIR\n"
+    "Usage: tarven-tiles [--max-pitch N] [--max-tiles N] [-q] INPUT.map OUTDIR\n"
     "Writes a map as a zoomable web map: OUTDIR/index.html, a pyramid of\n"
     "256 x 256 tiles in OUTDIR/tiles/Z/X/Y.png and the viewer library. Open\n"
     "index.html in a browser, from the disk or from any web server.\n"
@@ -44,7 +44,7 @@ const char* const kUsage =
     "  --max-tiles N    refuse to write more tiles than this (default 100000)\n"
     "  --leaflet DIR    where the viewer library is (default\n"
     "                   /usr/share/javascript/leaflet)\n"
-    "  --quiet          show no progress\n"
+    "  -q, --quiet      show no progress\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
     "\n"
@@ -246,11 +246,15 @@ std::string cellBlock(const HxMap& map, int bx, int by) {
 // several can draw at once.
 class TileDrawer {
 public:
-    TileDrawer(const HxMap& map, const hxpic::Colours& colours) : map(map), colours(colours) {
+    // The label font starts only for a pyramid whose deepest level has
+    // labels.
+    TileDrawer(const HxMap& map, const hxpic::Colours& colours, bool withLabels) : map(map), colours(colours) {
+        if (!withLabels) return;
+        labels = std::make_unique<PangoLabelFont>();
         // How far a label can stick out of its hexagon, for the cells a
         // tile must read around its own.
         for (int v = 1; v < 128; ++v) {
-            const hxpic::Label& l = labels.label(v);
+            const hxpic::Label& l = labels->label(v);
             int top = 0, bottom = l.h, left = 0, right = l.w;
             for (const hxpic::Span& s : l.ink) {
                 top = std::min(top, s.y);
@@ -277,7 +281,7 @@ public:
         settings.bandRows = kTileSize;
         settings.colours = tileColours(zoom, cells);
         const hxpic::Picture picture{map, colours, zoom, hexgeom::Point{0, 0}, cells,
-                                     hexgeom::hasLabels(zoom) ? &labels : nullptr};
+                                     hexgeom::hasLabels(zoom) ? labels.get() : nullptr};
         // The clip box is the level's whole picture, so that a tile holds
         // exactly the pixels the whole picture has there.
         const hxpic::Clip clip{0, 0, width, height};
@@ -307,7 +311,7 @@ private:
     std::vector<hxpic::Pixel> tileColours(int zoom, const hexgeom::CellRange& cells) {
         std::vector<hxpic::Pixel> list{0};
         if (!hexgeom::isDotMap(zoom)) list.push_back(hxpic::kBlack);
-        if (hexgeom::hasLabels(zoom)) list.push_back(labels.ink());
+        if (hexgeom::hasLabels(zoom)) list.push_back(labels->ink());
         for (int y = cells.y1; y <= cells.y2 && !cells.empty(); ++y) {
             const char* t = map.terrainRow(y);
             const char* e = map.elevationRow(y);
@@ -320,7 +324,7 @@ private:
 
     const HxMap& map;
     const hxpic::Colours& colours;
-    PangoLabelFont labels;
+    std::unique_ptr<PangoLabelFont> labels;
     int labelReach = 0;
 };
 
@@ -347,7 +351,7 @@ bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, 
         }
         if (name == "--") {
             optionsEnd = true;
-        } else if ((name == "--help" || name == "--version" || name == "--quiet") && !hasValue) {
+        } else if ((name == "--help" || name == "--version" || name == "--quiet" || name == "-q") && !hasValue) {
             (name == "--help" ? o.help : name == "--version" ? o.version : o.quiet) = true;
         } else if (name == "--max-pitch" || name == "--max-tiles" || name == "--leaflet") {
             if (!hasValue) {
@@ -486,7 +490,8 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const hxpic::Colours colours(terrains);
     const unsigned threads = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
     std::vector<std::unique_ptr<TileDrawer>> drawers;
-    for (unsigned t = 0; t < threads; ++t) drawers.push_back(std::make_unique<TileDrawer>(map, colours));
+    const bool withLabels = hexgeom::hasLabels(options.maxPitch - 1);
+    for (unsigned t = 0; t < threads; ++t) drawers.push_back(std::make_unique<TileDrawer>(map, colours, withLabels));
 
     for (std::size_t z = 0; z < levels.size(); ++z) {
         const TileLevel& level = levels[z];
