@@ -264,8 +264,9 @@ TEST(TilesTool, BrowserShowsTheMapAtTwoZooms) {
             "--user-data-dir='" + dir.path + "/profile' --window-size=800,600 --virtual-time-budget=5000 "
             "--screenshot='" + shot + "' 'file://" + dir.path + "/web/index.html" + s.hash + "' >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        // A folder to keep the screenshots in, for a look at them.
         if (const char* keep = std::getenv("TARVEN_KEEP_SCREENSHOTS"))
-            std::system(("cp '" + shot + "' '" + keep + "'").c_str());
+            std::system(("cp '" + shot + "' '" + keep + "/'").c_str());
         DecodedPng png;
         ASSERT_TRUE(readPng(shot, png));
         ASSERT_EQ(png.width, 800);
