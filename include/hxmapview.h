@@ -74,6 +74,7 @@ private:
     // Draws every paint into a buffer kept between paints.
     ScreenPainter painter;
 
+    void useClassicScrollBars();
     void paintRange(wxDC& dc, const hexgeom::CellRange& cells, const wxRect& area);
     wxRect clientRect() const;
 

@@ -36,6 +36,11 @@ public:
     // The record that holds character c at elevation e, or null.
     const HxTerrainInfo* getTerrain(char c, int e) const;
 
+    // The name of terrain c for people: the name of its main record, or the
+    // character itself when it has none (or is not in the table). A
+    // character that does not print shows as its code, "code 200".
+    std::string displayName(char c) const;
+
     const std::vector<HxTerrainInfo>& records() const { return data; }
 
 protected:

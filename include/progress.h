@@ -27,9 +27,6 @@ private:
     std::size_t shownLength = 0;   // 0: nothing on the line
 };
 
-// "m:ss" or "h:mm:ss" for a number of seconds.
-std::string clockTime(double seconds);
-
 }  // namespace tools
 
 #endif

@@ -54,10 +54,18 @@ public:
     void onMouseMiddleUp(wxMouseEvent& event);
     void onMouseRightUp(wxMouseEvent& event);
     void onMouseMotion(wxMouseEvent& event);
+    void onMouseLeave(wxMouseEvent& event);
+    void onScroll(wxScrollWinEvent& event);
+    void onMouseWheel(wxMouseEvent& event);
     void generalMouseUp(int but, wxMouseEvent& event);
+
+    // Tells the frame which cell lies under the client pixel p (the one a
+    // brush would paint there), or that there is none.
+    void showCellAt(const wxPoint& p);
 
 private:
     void buildMenus();
+    void showCellUnderPointer();
     void mouseAction(int x, int y, int but);
     void brushPass(int dx, int dy, int but);
 
@@ -79,6 +87,13 @@ public:
     wxToolBar* OnCreateToolBar(long style, wxWindowID id, const wxString& name) override;
     void onSize(wxSizeEvent& event);
     void onMenuClose(wxMenuEvent& event);
+
+    // The status bar's readout of the cell under the pointer: its column,
+    // row, terrain and elevation. The text is set only when one of them
+    // changes. A menu item's help, while shown, is not replaced.
+    void showCell(int x, int y);
+    // No cell under the pointer: the banner comes back.
+    void showNoCell();
 
     void onMenuClear_map(wxCommandEvent& event);
     void onMenuNew_Window(wxCommandEvent& event);
@@ -133,6 +148,20 @@ protected:
 private:
     void showError(const wxString& message);
     void showBanner();
+    void setIcons();
+    void ignoreSizeWhileHidden();
+
+    // What the status bar shows now, and for a cell, which cell with which
+    // contents.
+    enum class Status { Banner, Help, Cell };
+    Status status = Status::Banner;
+    struct ShownCell {
+        int x, y;
+        char t;
+        int e;
+        bool operator==(const ShownCell& o) const { return x == o.x && y == o.y && t == o.t && e == o.e; }
+    };
+    ShownCell shownCell{-1, -1, 0, 0};
 
     wxDECLARE_DYNAMIC_CLASS(TarvenFrame);
     wxDECLARE_EVENT_TABLE();

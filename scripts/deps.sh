@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest-dev
           libbenchmark-dev xvfb xauth clang libclang-rt-dev
-          libcairo2-dev libpango1.0-dev libpng-dev fonts-dejavu-core
+          libcairo2-dev libpango1.0-dev libpng-dev fonts-dejavu-core openbox
           libjs-leaflet chromium "$@")
 
 missing=()

@@ -27,6 +27,34 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb --extract "$deb" "$unpacked"
 status=0
+echo "=== contents"
+expected=(
+  usr/bin/tarven usr/bin/tarven-render usr/bin/tarven-stats
+  usr/share/applications/tarven.desktop
+  usr/share/icons/hicolor/scalable/apps/tarven.svg
+  usr/share/icons/hicolor/16x16/apps/tarven.png usr/share/icons/hicolor/32x32/apps/tarven.png
+  usr/share/icons/hicolor/48x48/apps/tarven.png usr/share/icons/hicolor/256x256/apps/tarven.png
+  usr/share/metainfo/org.tarven.Tarven.metainfo.xml
+  usr/share/man/man1/tarven.1.gz usr/share/man/man1/tarven-render.1.gz usr/share/man/man1/tarven-stats.1.gz
+  usr/share/doc/tarven/copyright usr/share/doc/tarven/changelog.gz
+  usr/share/doc/tarven/examples/small.map usr/share/doc/tarven/examples/medium.map
+  usr/share/doc/tarven/examples/large.map
+)
+for f in "${expected[@]}"; do
+  [ -f "$unpacked/$f" ] || { echo "missing from the package: /$f" >&2; status=1; }
+done
+# The examples as the repository has them, and every example file a manual
+# page names is in the package.
+for f in "$here"/examples/*.map; do
+  cmp -s "$f" "$unpacked/usr/share/doc/tarven/examples/$(basename "$f")" ||
+    { echo "example differs or is missing: $(basename "$f")" >&2; status=1; }
+done
+for page in "$unpacked"/usr/share/man/man1/*.1.gz; do
+  for f in $(zcat "$page" | grep -o '/usr/share/doc/tarven/examples/[A-Za-z0-9_.-]*' | sort -u); do
+    [ -e "$unpacked$f" ] || { echo "$(basename "$page") names $f, which the package lacks" >&2; status=1; }
+  done
+done
+[ $status -eq 0 ] && echo "every expected file is there"
 echo "=== desktop-file-validate"
 for f in "$unpacked"/usr/share/applications/*.desktop; do
   desktop-file-validate "$f" || status=1

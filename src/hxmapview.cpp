@@ -5,6 +5,10 @@
 
 #include <wx/dcclient.h>
 
+#ifdef __WXGTK__
+#include <gtk/gtk.h>
+#endif
+
 
 wxIMPLEMENT_DYNAMIC_CLASS(HxMapView, wxScrolledWindow);
 
@@ -19,13 +23,27 @@ HxMapView::HxMapView() : HxMap(1, 1) {}
 
 HxMapView::HxMapView(int xs, int ys, wxWindow* parent, int i, const wxPoint& pos, const wxSize& size)
     : HxMap(xs, ys), wxScrolledWindow(parent, i, pos, size, wxSUNKEN_BORDER, wxASCII_STR(wxPanelNameStr)) {
+    useClassicScrollBars();
     setZoom(8);
 }
 
 HxMapView::HxMapView(const char* filename, wxWindow* parent, int i, const wxPoint& pos,
                      const wxSize& size)
     : HxMap(filename), wxScrolledWindow(parent, i, pos, size, wxSUNKEN_BORDER, wxASCII_STR(wxPanelNameStr)) {
+    useClassicScrollBars();
     setZoom(8);
+}
+
+void HxMapView::useClassicScrollBars() {
+#ifdef __WXGTK__
+    // Overlay scroll bars show only when the pointer reaches an edge, so
+    // nothing would tell that most of a large map lies off screen. Classic
+    // ones stay while the map is larger than the window, whatever the theme
+    // or the environment says.
+    auto* widget = static_cast<GtkWidget*>(GetHandle());
+    if (widget && GTK_IS_SCROLLED_WINDOW(widget))
+        gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(widget), FALSE);
+#endif
 }
 
 HxMapView::~HxMapView() = default;

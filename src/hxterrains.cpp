@@ -68,3 +68,12 @@ const HxTerrainInfo* HxTerrainSet::getTerrain(char c, int e) const {
         if (data[i].e < 0 || data[i].e >= e) return &data[i];
     return nullptr;
 }
+
+std::string HxTerrainSet::displayName(char c) const {
+    const std::size_t bi = findBase(c);
+    if (bi < data.size() && !data[bi].name.empty()) return data[bi].name;
+    const auto code = static_cast<unsigned char>(c);
+    if (code > ' ' && code < 0x7f) return std::string(1, c);
+    if (code == ' ') return "blank";
+    return "code " + std::to_string(code);
+}

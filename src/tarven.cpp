@@ -12,14 +12,22 @@
 
 #include <wx/dcclient.h>
 #include <wx/filedlg.h>
+#include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
 #include <wx/progdlg.h>
 #include <wx/stopwatch.h>
 #include <wx/textdlg.h>
 
+#ifdef __WXGTK__
+#include <gtk/gtk.h>
+#endif
+
+#include "cellreadout.h"
 #include "dimensions.h"
 #include "filemessage.h"
+#include "savename.h"
+#include "windowicons.h"
 
 const char* const kTarvenBanner = "Tarven v0.3 - hexagonal terrain maps, painted by hand";
 
@@ -27,6 +35,19 @@ namespace {
 
 const char* const kModeLabels[6] = {"Terrain", "Elevation", "Elevation+Terrain", "Zoom(in)", "Zoom(out)", "Popup"};
 const char* const kMapFilter = "VORKAL Map files (*.map) | *.map";
+
+// The text entry dialog of Clear map, its initial text selected.
+class SizeEntryDialog : public wxTextEntryDialog {
+public:
+    SizeEntryDialog(wxWindow* parent, const wxString& prompt, const wxString& title, const wxString& value)
+        : wxTextEntryDialog(parent, prompt, title, value, wxOK | wxCANCEL | wxCENTRE) {}
+
+    bool TransferDataToWindow() override {
+        const bool ok = wxTextEntryDialog::TransferDataToWindow();
+        if (m_textctrl) m_textctrl->SelectAll();
+        return ok;
+    }
+};
 
 wxMenu* makeModeMenu(int firstId) {
     auto* menu = new wxMenu;
@@ -106,6 +127,9 @@ wxBEGIN_EVENT_TABLE(WrappedHxMapView, HxMapView)
     EVT_MIDDLE_UP(WrappedHxMapView::onMouseMiddleUp)
     EVT_RIGHT_UP(WrappedHxMapView::onMouseRightUp)
     EVT_MOTION(WrappedHxMapView::onMouseMotion)
+    EVT_LEAVE_WINDOW(WrappedHxMapView::onMouseLeave)
+    EVT_SCROLLWIN(WrappedHxMapView::onScroll)
+    EVT_MOUSEWHEEL(WrappedHxMapView::onMouseWheel)
 wxEND_EVENT_TABLE()
 
 WrappedHxMapView::WrappedHxMapView() { buildMenus(); }
@@ -146,6 +170,43 @@ void WrappedHxMapView::onMouseMotion(wxMouseEvent& event) {
     if (event.LeftIsDown()) onMouseLeftUp(event);
     if (event.MiddleIsDown()) onMouseMiddleUp(event);
     if (event.RightIsDown()) onMouseRightUp(event);
+    // After any painting, so that the readout shows the cell as it is now.
+    showCellAt(event.GetPosition());
+}
+
+void WrappedHxMapView::onMouseLeave(wxMouseEvent& event) {
+    if (auto* fr = dynamic_cast<TarvenFrame*>(GetParent())) fr->showNoCell();
+    event.Skip();
+}
+
+// Scrolling moves another cell under a pointer that stays where it is.
+void WrappedHxMapView::onScroll(wxScrollWinEvent& event) {
+    event.Skip();
+    CallAfter(&WrappedHxMapView::showCellUnderPointer);
+}
+
+void WrappedHxMapView::onMouseWheel(wxMouseEvent& event) {
+    event.Skip();
+    CallAfter(&WrappedHxMapView::showCellUnderPointer);
+}
+
+void WrappedHxMapView::showCellUnderPointer() {
+    const wxPoint p = ScreenToClient(wxGetMousePosition());
+    if (wxRect(GetClientSize()).Contains(p)) {
+        showCellAt(p);
+    } else if (auto* fr = dynamic_cast<TarvenFrame*>(GetParent())) {
+        fr->showNoCell();
+    }
+}
+
+void WrappedHxMapView::showCellAt(const wxPoint& p) {
+    auto* fr = dynamic_cast<TarvenFrame*>(GetParent());
+    if (!fr) return;
+    int x = 0, y = 0;
+    if (getHexFromImage(p.x, p.y, x, y))
+        fr->showCell(x, y);
+    else
+        fr->showNoCell();
 }
 
 void WrappedHxMapView::generalMouseUp(int but, wxMouseEvent& event) {
@@ -158,6 +219,9 @@ void WrappedHxMapView::generalMouseUp(int but, wxMouseEvent& event) {
         p = event.GetLogicalPosition(dc);
     }
     mouseAction(p.x, p.y, but);
+    // A popup menu has just closed and put the banner back; the readout
+    // returns with the next motion.
+    if (getMouse(but) != MODE_POPUP) showCellAt(p);
 }
 
 void WrappedHxMapView::mouseAction(int x, int y, int but) {
@@ -282,6 +346,8 @@ TarvenFrame::TarvenFrame() : wxFrame(nullptr, -1, "Tarven", wxDefaultPosition, w
 
     showBanner();
     CreateToolBar(wxTB_HORIZONTAL | wxTB_FLAT, -1);
+    setIcons();
+    ignoreSizeWhileHidden();
 }
 
 wxToolBar* TarvenFrame::OnCreateToolBar(long style, wxWindowID, const wxString&) {
@@ -295,8 +361,39 @@ void TarvenFrame::onSize(wxSizeEvent&) {
     if (hxmv) hxmv->SetSize(0, 0, w, h, wxSIZE_AUTO);
 }
 
+void TarvenFrame::setIcons() { SetIcons(tarvenIcons()); }
+
+void TarvenFrame::ignoreSizeWhileHidden() {
+#ifdef __WXGTK__
+    // On its first showing under a window manager, the toolkit realizes the
+    // window at 2 x 1 pixels while it waits for the size of the window
+    // manager's frame. GTK would lay the menu bar and toolbar out in that
+    // size, with warnings on standard error. A window that is not shown yet
+    // has nothing to lay out: its size is taken when it is shown.
+    gboolean (*onConfigure)(GtkWidget*, GdkEventConfigure*, gpointer) = [](GtkWidget* window, GdkEventConfigure*,
+                                                                         gpointer) -> gboolean {
+        return !gtk_widget_get_visible(window);
+    };
+    g_signal_connect(GetHandle(), "configure-event", G_CALLBACK(onConfigure), nullptr);
+#endif
+}
+
 void TarvenFrame::showBanner() {
+    status = Status::Banner;
     if (GetStatusBar()) SetStatusText(kTarvenBanner, 0);
+}
+
+void TarvenFrame::showCell(int x, int y) {
+    if (status == Status::Help || !GetStatusBar() || !hxmv) return;
+    const ShownCell cell{x, y, hxmv->t(x, y), hxmv->e(x, y)};
+    if (status == Status::Cell && cell == shownCell) return;
+    SetStatusText(wxString::FromUTF8(cellReadout(x, y, cell.t, cell.e, hxmv->wts)), 0);
+    status = Status::Cell;
+    shownCell = cell;
+}
+
+void TarvenFrame::showNoCell() {
+    if (status == Status::Cell) showBanner();
 }
 
 // The toolkit's own version saves the status text when a menu opens and puts
@@ -308,6 +405,7 @@ void TarvenFrame::DoGiveHelp(const wxString& help, bool show) {
     if (!GetStatusBar()) return;
     if (show && !help.empty()) {
         SetStatusText(help, 0);
+        status = Status::Help;
     } else {
         showBanner();
     }
@@ -326,8 +424,10 @@ void TarvenFrame::showError(const wxString& message) {
 }
 
 void TarvenFrame::onMenuClear_map(wxCommandEvent&) {
-    wxTextEntryDialog dialog(this, "Please enter new map's dimensions (for example, 500x200)", "100x100", "",
-                             wxOK | wxCANCEL | wxCENTRE);
+    // The field starts with the present size, all selected, so that typing
+    // replaces it.
+    SizeEntryDialog dialog(this, "Please enter new map's dimensions (for example, 500x200)", "Clear map",
+                           wxString::Format("%dx%d", hxmv->xs(), hxmv->ys()));
     if (dialog.ShowModal() != wxID_OK) return;
     int x = 0, y = 0;
     switch (parseDimensions(dialog.GetValue().ToStdString(), x, y)) {
@@ -367,9 +467,17 @@ void TarvenFrame::onMenuLoad_map(wxCommandEvent&) {
 }
 
 void TarvenFrame::onMenuSave_map(wxCommandEvent&) {
-    const wxString path =
+    const wxString chosen =
         wxFileSelector("Select file to save to", "", "", "map", kMapFilter, wxFD_SAVE, nullptr);
-    if (path.empty()) return;
+    if (chosen.empty()) return;
+    // The selector's default extension is not added by every toolkit: a name
+    // without one gets ".map" here, so that Load map's filter shows it. A
+    // folder is left as chosen, for the save to refuse.
+    wxString path = chosen;
+    if (!wxDirExists(chosen)) {
+        const wxCharBuffer bytes = chosen.fn_str();
+        if (bytes.data()) path = wxString(withMapExtension(bytes.data()).c_str(), *wxConvFileName);
+    }
     if (!hxmv->saveMap(path.fn_str())) {
         showError(fileMessage(hxmv->lastError()));
         return;

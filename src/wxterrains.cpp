@@ -76,10 +76,10 @@ void wxTerrainSet::addTerrains(wxToolBar* tb, int base) {
         dc.GetTextExtent(label, &w, &h);
         dc.SetTextBackground(colour);
         dc.DrawText(label, (16 - w) / 2, (16 - h) / 2);
-        // The outline again over the label, so that a wide glyph cannot
-        // break it: one black pixel all round.
+        // A second outline, one pixel smaller, over the label: with the
+        // first it makes the right and bottom edges two pixels wide.
         dc.SetBrush(*wxTRANSPARENT_BRUSH);
-        dc.DrawRectangle(0, 0, bm.GetWidth(), bm.GetHeight());
+        dc.DrawRectangle(0, 0, bm.GetWidth() - 1, bm.GetHeight() - 1);
         dc.SelectObject(wxNullBitmap);
 
         tb->AddTool(id++, toolName, bm, wxNullBitmap, wxITEM_CHECK, help, wxEmptyString);

@@ -25,8 +25,7 @@ void writeAll(const std::string& text) {
     }
 }
 
-}  // namespace
-
+// "m:ss" or "h:mm:ss" for a number of seconds.
 std::string clockTime(double seconds) {
     if (!(seconds >= 0)) seconds = 0;
     if (seconds > 359999) seconds = 359999;   // 99:59:59
@@ -36,6 +35,8 @@ std::string clockTime(double seconds) {
     else std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
     return text;
 }
+
+}  // namespace
 
 Progress::Progress(std::string whatText, bool quiet)
     : what(std::move(whatText)), enabled(!quiet && ::isatty(STDERR_FILENO) == 1), start(Clock::now()) {}

@@ -402,7 +402,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             err << tool << ": " << error << "\n";
             return kFailed;
         }
-        Progress progress("Drawing " + quoted(options.output), options.quiet);
+        // The name alone: a line that wraps cannot be rewritten in place.
+        const std::size_t slash = options.output.rfind('/');
+        Progress progress("Drawing " + quoted(slash == std::string::npos ? options.output : options.output.substr(slash + 1)),
+                          options.quiet);
         if (!writePicture(map, options.zoom, cells, options.output, 0, error, &progress)) {
             err << tool << ": " << error << "\n";
             return kFailed;

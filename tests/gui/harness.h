@@ -31,22 +31,26 @@ protected:
     void ReportFailure(const wxString& msg) override { ADD_FAILURE() << msg.ToStdString(); }
 };
 
-// Answers a text entry dialog with the given text and OK (or Cancel).
+// Answers a text entry dialog with the given text and OK (or Cancel), and
+// records its title and the text it offered.
 template <>
 class wxExpectModal<wxTextEntryDialog> : public wxExpectModalBase<wxTextEntryDialog> {
 public:
-    explicit wxExpectModal(const wxString& value, int id = wxID_OK, wxString* title = nullptr)
-        : m_value(value), m_id(id), m_title(title) {}
+    explicit wxExpectModal(const wxString& value, int id = wxID_OK, wxString* title = nullptr,
+                           wxString* initial = nullptr)
+        : m_value(value), m_id(id), m_title(title), m_initial(initial) {}
 
 protected:
     int OnInvoked(wxTextEntryDialog* dlg) const override {
         if (m_title) *m_title = dlg->GetTitle();
+        if (m_initial) *m_initial = dlg->GetValue();
         dlg->SetValue(m_value);
         return m_id;
     }
     wxString m_value;
     int m_id;
     wxString* m_title;
+    wxString* m_initial;
 };
 
 // Dismisses a message box with OK and records its text and title.

@@ -74,6 +74,38 @@ TEST(Frame, StartsAsAnEmptyMapWindow) {
     EXPECT_EQ(w.frame->hxmv->getTool(), 1);
 }
 
+// The window's icon is Tarven's hexagon at 16, 32, 48 and 256 pixels, the
+// same pixels as the icon files installed for the desktop entry.
+TEST(Frame, WindowIconIsTheHexagonAtEverySize) {
+    Window w;
+    const wxIconBundle icons = w.frame->GetIcons();
+    ASSERT_EQ(icons.GetIconCount(), 4u);
+    for (int size : {16, 32, 48, 256}) {
+        SCOPED_TRACE(size);
+        const wxIcon icon = icons.GetIconOfExactSize(wxSize(size, size));
+        ASSERT_TRUE(icon.IsOk());
+        wxImage file(std::string(TARVEN_ICONS) + "/tarven-" + std::to_string(size) + ".png", wxBITMAP_TYPE_PNG);
+        ASSERT_TRUE(file.IsOk());
+        wxBitmap bitmap;
+        bitmap.CopyFromIcon(icon);
+        const wxImage shown = bitmap.ConvertToImage();
+        ASSERT_EQ(shown.GetSize(), file.GetSize());
+        int differing = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const bool seeThrough = file.GetAlpha(x, y) == 0;
+                if (seeThrough != (shown.HasAlpha() && shown.GetAlpha(x, y) == 0) ||
+                    (!seeThrough && pixel(file, x, y) != pixel(shown, x, y)))
+                    ++differing;
+            }
+        EXPECT_EQ(differing, 0);
+    }
+    // And the toolkit hands all four to the window manager.
+    GList* list = gtk_window_get_icon_list(GTK_WINDOW(w.frame->GetHandle()));
+    EXPECT_EQ(g_list_length(list), 4u);
+    g_list_free(list);
+}
+
 TEST(Frame, MenuBarHasEveryItemWithItsIdAndHelp) {
     Window w;
     wxMenuBar* mb = w.frame->GetMenuBar();
@@ -217,21 +249,58 @@ TEST(Frame, ClearMapReadsDimensions) {
     Window w;
     for (const Row& r : rows) {
         w.frame->hxmv->resize(7, 3, true);
-        wxString title, message, boxTitle;
+        wxString title, initial, message, boxTitle;
         if (r.error) {
-            wxTEST_DIALOG(w.command(ID_CLEAR_MAP), wxExpectModal<wxTextEntryDialog>(r.input, wxID_OK, &title),
+            wxTEST_DIALOG(w.command(ID_CLEAR_MAP),
+                          wxExpectModal<wxTextEntryDialog>(r.input, wxID_OK, &title, &initial),
                           ExpectMessage(&message, &boxTitle));
             EXPECT_EQ(message.ToStdString(), r.error) << r.input;
             EXPECT_EQ(boxTitle, "Tarven");
             EXPECT_EQ(w.frame->hxmv->xs(), 7) << r.input;
             EXPECT_EQ(w.frame->hxmv->ys(), 3) << r.input;
         } else {
-            wxTEST_DIALOG(w.command(ID_CLEAR_MAP), wxExpectModal<wxTextEntryDialog>(r.input, wxID_OK, &title));
+            wxTEST_DIALOG(w.command(ID_CLEAR_MAP),
+                          wxExpectModal<wxTextEntryDialog>(r.input, wxID_OK, &title, &initial));
             EXPECT_EQ(w.frame->hxmv->xs(), r.cols) << r.input;
             EXPECT_EQ(w.frame->hxmv->ys(), r.rows) << r.input;
         }
-        EXPECT_EQ(title, "100x100");
+        EXPECT_EQ(title, "Clear map");
+        EXPECT_EQ(initial, "7x3") << "the present size, columns first";
     }
+}
+
+// The real dialog, shown: its field offers the present size, all of it
+// selected, so that typing replaces it.
+TEST(Frame, ClearMapOffersThePresentSizeSelected) {
+    Window w;
+    w.frame->hxmv->resize(200, 150, true);
+    wxString value;
+    long from = -1, to = -1;
+    bool shown = false;
+    wxTimer timer;
+    timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        for (wxWindow* t : wxTopLevelWindows) {
+            auto* d = dynamic_cast<wxTextEntryDialog*>(t);
+            if (!d || !d->IsModal()) continue;
+            for (wxWindow* c : d->GetChildren())
+                if (auto* text = dynamic_cast<wxTextCtrl*>(c)) {
+                    value = text->GetValue();
+                    text->GetSelection(&from, &to);
+                }
+            shown = true;
+            d->EndModal(wxID_CANCEL);
+            timer.Stop();
+        }
+    });
+    timer.Start(100);
+    w.command(ID_CLEAR_MAP);
+    waitFor([&] { return shown; }, 5000);
+    timer.Stop();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(value, "200x150");
+    EXPECT_EQ(from, 0);
+    EXPECT_EQ(to, 7);
+    EXPECT_EQ(w.frame->hxmv->xs(), 200);
 }
 
 TEST(Frame, ClearMapWithTheSameSizeKeepsCellsAndCancelKeepsAll) {
@@ -284,6 +353,17 @@ TEST(Frame, SaveMapWritesTheFileAndSetsTheTitle) {
     wxTEST_DIALOG(w.command(ID_SAVE_MAP), ExpectFile(dir.path("out.map")));
     EXPECT_EQ(readFile(dir.path("out.map")), "2 3\n.0#1?0\n?0?0?0\n");
     EXPECT_EQ(w.frame->GetTitle(), "Tarven - " + dir.path("out.map"));
+}
+
+// The naming rule itself is tabled in the model tests.
+TEST(Frame, SaveAddsTheMapExtensionToANameWithoutOne) {
+    TempDir dir;
+    Window w;
+    w.frame->hxmv->resize(2, 1, true);
+    wxTEST_DIALOG(w.command(ID_SAVE_MAP), ExpectFile(dir.path("mycampaign")));
+    EXPECT_EQ(readFile(dir.path("mycampaign.map")), "1 2\n?0?0\n");
+    EXPECT_FALSE(wxFileExists(dir.path("mycampaign")));
+    EXPECT_EQ(w.frame->GetTitle(), "Tarven - " + dir.path("mycampaign.map"));
 }
 
 TEST(Frame, SaveToAnUnwritablePlaceKeepsTheOldFileAndTitle) {

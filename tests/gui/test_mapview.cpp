@@ -2,6 +2,10 @@
 #include <set>
 #include <tuple>
 
+#include <cstdlib>
+#include <string>
+
+#include <gtk/gtk.h>
 #include <wx/dcmemory.h>
 
 #include "harness.h"
@@ -347,4 +351,50 @@ TEST(MapViewScrolling, LoadResetsZoomToEightAndFailureKeepsEverything) {
     EXPECT_EQ(w.view->xs(), 3);
     EXPECT_EQ(w.view->ys(), 2);
     EXPECT_EQ(w.view->t(2, 1), '^');
+}
+
+namespace {
+
+// Sets an environment variable, or removes it (value null), for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+}  // namespace
+
+// The test suite runs with GTK_OVERLAY_SCROLLING=0, which would hide the
+// difference: the view is made here without it, as on a desktop, and keeps
+// classic scroll bars that stay on screen and take their room from the map.
+TEST(MapViewScrolling, ScrollBarsAreClassicAndShowWhenTheMapIsLarger) {
+    ScopedEnv overlay("GTK_OVERLAY_SCROLLING", nullptr);
+    GtkWidget* plain = gtk_scrolled_window_new(nullptr, nullptr);
+    g_object_ref_sink(plain);
+    const bool overlayByDefault = gtk_scrolled_window_get_overlay_scrolling(GTK_SCROLLED_WINDOW(plain));
+    g_object_unref(plain);
+    ASSERT_TRUE(overlayByDefault) << "this toolkit has no overlay scroll bars to turn off";
+
+    ViewWindow w(200, 150, 400, 300);
+    auto* scrolled = GTK_SCROLLED_WINDOW(w.view->GetHandle());
+    ASSERT_TRUE(GTK_IS_SCROLLED_WINDOW(scrolled));
+    EXPECT_FALSE(gtk_scrolled_window_get_overlay_scrolling(scrolled));
+    pump(5);
+    for (GtkWidget* bar : {gtk_scrolled_window_get_hscrollbar(scrolled), gtk_scrolled_window_get_vscrollbar(scrolled)}) {
+        ASSERT_NE(bar, nullptr);
+        EXPECT_TRUE(gtk_widget_get_mapped(bar));
+        EXPECT_GT(gtk_widget_get_allocated_width(bar), 0);
+        EXPECT_GT(gtk_widget_get_allocated_height(bar), 0);
+    }
+    // Classic bars take room beside the map: the client area is smaller.
+    EXPECT_LT(w.view->GetClientSize().GetWidth(), 400);
+    EXPECT_LT(w.view->GetClientSize().GetHeight(), 300);
 }

@@ -68,16 +68,16 @@ TEST(RenderTool, PicturesAsTheWindowShowsThem) {
             }
             shown = bitmap.ConvertToImage();
         }
-        // The output's extension names the kind of picture.
-        const std::string reserved = wxFileName::CreateTempFileName("tarven-render").ToStdString();
-        const std::string out = reserved + ".png";
+        // The tool picks the kind of picture by the extension.
+        const std::string temp = wxFileName::CreateTempFileName("tarven-render").ToStdString();
+        const std::string out = temp + ".png";
+        wxRemoveFile(temp);
         args.insert(args.end(), {map, out});
         std::ostringstream log;
         ASSERT_EQ(tools::runRender(args, log, log), 0) << log.str();
         DecodedPng png;
         ASSERT_TRUE(readPng(out, png));
         wxRemoveFile(out);
-        wxRemoveFile(reserved);
         ASSERT_LE(png.width, shown.GetWidth());
         ASSERT_LE(png.height, shown.GetHeight());
         int differ = 0;

@@ -144,7 +144,9 @@ TEST(Toolbar, IconsHaveExactPixels) {
     wxTerrainSet terrains;
     // An elevation icon is the background square with its black digit, the
     // rim background to the last corner pixel; a terrain icon is its colour
-    // with a black outline and label. Nothing in between: no blending.
+    // with a black label inside two black outlines, the whole 16 x 16 square
+    // and the 15 x 15 one from the same corner, so that its right and bottom
+    // edges are two pixels wide. Nothing in between: no blending.
     for (int id = HxToolBar::kFirstElevationTool; id < HxToolBar::kFirstTerrainTool + tb->terrainTools(); ++id) {
         const bool elevation = id <= HxToolBar::kLastElevationTool;
         const wxColour fill =
@@ -155,7 +157,8 @@ TEST(Toolbar, IconsHaveExactPixels) {
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
                 const wxColour p = pixel(icon, x, y);
-                const bool edge = x == 0 || y == 0 || x == 15 || y == 15;
+                const bool edge = x == 0 || y == 0 || x == 15 || y == 15 ||
+                                  (!elevation && (x == 14 || y == 14));
                 const wxColour& rim = elevation ? fill : *wxBLACK;
                 if (edge) {
                     EXPECT_EQ(hex(p), hex(rim)) << id << " at " << x << "," << y;

@@ -290,12 +290,3 @@ TEST(Progress, ShownOnATerminalAfterASecondUnlessQuiet) {
         EXPECT_EQ(shown.find_first_not_of(' ', shown.rfind('\r', last - 1) + 1), last) << row.name;
     }
 }
-
-TEST(Progress, ClockTime) {
-    const struct {
-        double seconds;
-        const char* text;
-    } rows[] = {{0, "0:00"}, {59.4, "0:59"}, {59.6, "1:00"}, {3599, "59:59"}, {3600, "1:00:00"},
-                {1e12, "99:59:59"}, {-5, "0:00"}};
-    for (const auto& row : rows) EXPECT_EQ(tools::clockTime(row.seconds), row.text) << row.seconds;
-}
