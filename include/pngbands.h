@@ -26,6 +26,9 @@ struct Settings {
     // pixels per band).
     int bandRows = 0;
     int zlibLevel = 1;
+    // The physical resolution written in the pHYs chunk, in pixels per
+    // metre; 0 writes none.
+    unsigned pixelsPerMetre = 0;
 };
 
 enum class Result {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hexgeometry.h"
+#include "hxpicture.h"
 
 class HxMap;
 
@@ -36,7 +37,27 @@ struct RenderOptions {
     bool quiet = false;
     std::string input, output;
     bool help = false, version = false;
+
+    // Pictures to publish. `given` holds the long names of the options on
+    // the command line, so that options that do not suit the output's
+    // format are refused.
+    std::vector<std::string> given;
+    double hexMm = 25.4;      // across the flats
+    bool fitPage = false;
+    std::string paper = "a4";
+    double marginMm = 10, overlapMm = 10;
+    double maxPages = 500;
+    double dpi = 0;           // 0: no physical resolution
+    int fitW = 0, fitH = 0;   // --fit; 0: not asked
+    hxpic::Pixel background = 0;
+    bool backgroundGiven = false;
+    bool legend = false, numbers = false;
+    bool has(const std::string& option) const;
 };
+
+// What tarven-render writes, by the output's extension.
+enum class Format { None, Png, Pdf, Svg };
+Format formatOf(const std::string& path);
 
 // Reads tarven-render's arguments (without the program's name). False with
 // the reason when they cannot be used.
@@ -67,6 +88,23 @@ bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string&
 // `progress`, when given, follows the rows drawn.
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, std::string& error, Progress* progress = nullptr);
+
+// The zoom whose picture of `cells`, with a legend strip of `extraRows`
+// below it, is the largest that fits in w x h pixels; -1 when none fits.
+int fitZoom(const hexgeom::CellRange& cells, long long w, long long h, long long extraRows);
+// The hex zoom (8..64) whose hexes come closest to `hexMm` at `dpi`.
+int zoomForSize(double hexMm, double dpi);
+
+// The extras of a PNG ready to publish.
+struct PngExtras {
+    hxpic::Pixel background = 0;   // 0: transparent
+    double dpi = 0;                // 0: no pHYs chunk
+    bool legend = false, numbers = false;
+};
+// The height of the legend strip below a PNG picture `width` pixels wide.
+int legendRows(const HxMap& map, const hexgeom::CellRange& cells, long long width, double dpi);
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, const PngExtras& extras, std::string& error, Progress* progress = nullptr);
 
 // The tools: messages and usage on `err`, reports on `out`. Warnings about
 // cells go to `err`, the first few in full and then their count; the map

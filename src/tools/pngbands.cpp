@@ -300,6 +300,8 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
         png_set_PLTE(shared.png, shared.info, entries, static_cast<int>(palette.size()));
         if (translucent > 0) png_set_tRNS(shared.png, shared.info, alpha, translucent, nullptr);
     }
+    if (settings.pixelsPerMetre > 0)
+        png_set_pHYs(shared.png, shared.info, settings.pixelsPerMetre, settings.pixelsPerMetre, PNG_RESOLUTION_METER);
     // Palette indices repeat along a row and from row to row, which plain
     // LZ77 matching at a low level finds without help: measured on the
     // samples, no filter packs tighter and faster than Sub or Up, and the

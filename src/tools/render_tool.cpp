@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <limits>
 #include <memory>
 #include <new>
@@ -13,11 +16,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cairo.h>
+
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
+#include "hxvector.h"
 #include "outputfile.h"
 #include "pngbands.h"
+#include "poster.h"
 #include "progress.h"
 #include "textlabels.h"
 
@@ -26,18 +33,33 @@ namespace tools {
 namespace {
 
 const char* const kUsage =
-    "Usage: tarven-render [OPTIONS] INPUT.map OUTPUT.png\n"
-    "Draws a map as a PNG picture, as a map window scrolled to cell (X, Y)\n"
-    "at zoom N shows it: dots up to zoom 7, hexes from zoom 8, elevation\n"
-    "labels from zoom 16.\n"
+    "Usage: tarven-render [OPTIONS] INPUT.map OUTPUT.png|OUTPUT.pdf|OUTPUT.svg\n"
+    "Draws a map as a picture; the output's extension chooses the format.\n"
+    "PNG: as a map window scrolled to cell (X, Y) at zoom N shows it: dots up\n"
+    "to zoom 7, hexes from zoom 8, elevation labels from zoom 16.\n"
+    "PDF: hexes at a true size on paper, a poster of sheets when they do not\n"
+    "fit on one. SVG: one vector picture at a true size.\n"
     "\n"
-    "  --zoom N          zoom 0..64 (default 8; values outside are clamped)\n"
-    "  --cells X,Y,W,H   only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
-    "  --max-pixels N    refuse pictures of more than N pixels\n"
-    "                    (default 10000000000)\n"
-    "  -q, --quiet       no progress display\n"
-    "  --help            show this help and exit\n"
-    "  --version         show the version and exit\n"
+    "  --cells X,Y,W,H      only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
+    "  --zoom N             PNG: zoom 0..64 (default 8; values outside are clamped)\n"
+    "  --fit WxH            PNG: the largest zoom that fits in W x H pixels\n"
+    "  --dpi N              PNG: resolution written in the file; with --hex-mm\n"
+    "                       the zoom whose hexes come closest to that size\n"
+    "  --max-pixels N       PNG: refuse pictures of more than N pixels\n"
+    "                       (default 10000000000)\n"
+    "  --hex-mm S           hex size across the flats in mm (default 25.4)\n"
+    "  --fit-page           PDF: the whole region on one sheet\n"
+    "  --paper P            PDF: a4, letter, a3 or WxHmm (default a4)\n"
+    "  --margin-mm M        PDF: margin of each sheet (default 10)\n"
+    "  --overlap-mm O       PDF: picture shared by neighbouring sheets (default 10)\n"
+    "  --max-pages N        PDF: largest poster written (default 500)\n"
+    "  --background B       none, white or #RRGGBB (default: none for PNG,\n"
+    "                       white for PDF and SVG)\n"
+    "  --legend             a key of the terrains in the picture\n"
+    "  --numbers            hex numbers (column, row: 0101) at the top of each hex\n"
+    "  -q, --quiet          no progress display\n"
+    "  --help               show this help and exit\n"
+    "  --version            show the version and exit\n"
     "\n"
     "Exit status: 0 written, 1 failed (map not loaded, picture refused or not\n"
     "written), 2 bad arguments; 128 + N when ended by signal N (the partly\n"
@@ -49,6 +71,8 @@ struct OutputKind {
 };
 const OutputKind kOutputKinds[] = {
     {"png"},
+    {"pdf"},
+    {"svg"},
 };
 
 std::string supportedExtensions() {
@@ -107,6 +131,110 @@ bool parseCells(const std::string& text, RenderOptions& o) {
 }
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// A number without sign such as "25.4", within lo..hi.
+bool parseDecimal(const std::string& text, double lo, double hi, double& value) {
+    if (text.empty() || text.size() > 15) return false;
+    int dots = 0, digits = 0;
+    for (char c : text) {
+        if (c == '.') ++dots;
+        else if (c >= '0' && c <= '9') ++digits;
+        else return false;
+    }
+    if (dots > 1 || digits == 0) return false;
+    const double v = std::strtod(text.c_str(), nullptr);
+    if (!(v >= lo && v <= hi)) return false;
+    value = v;
+    return true;
+}
+
+bool parseSize(const std::string& text, int& w, int& h) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    double a = 0, b = 0;
+    if (!parseDecimal(text.substr(0, x), 1, kMaxPictureWidth, a) ||
+        !parseDecimal(text.substr(x + 1), 1, kMaxPictureWidth, b) || a != std::floor(a) || b != std::floor(b))
+        return false;
+    w = static_cast<int>(a);
+    h = static_cast<int>(b);
+    return true;
+}
+
+bool parseColour(const std::string& text, hxpic::Pixel& colour) {
+    if (text == "none") colour = 0;
+    else if (text == "white") colour = 0xffffffffu;
+    else {
+        if (text.size() != 7 || text[0] != '#') return false;
+        hxpic::Pixel v = 0;
+        for (std::size_t i = 1; i < 7; ++i) {
+            const char c = text[i];
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (d < 0) return false;
+            v = v << 4 | static_cast<hxpic::Pixel>(d);
+        }
+        colour = hxpic::kOpaque | v;
+    }
+    return true;
+}
+
+// Options that take a value, and what their value must be.
+struct ValueOption {
+    const char* name;
+    const char* wants;
+};
+const ValueOption kValueOptions[] = {
+    {"--zoom", "a whole number"},
+    {"--max-pixels", "a whole number of at least 1"},
+    {"--cells", "X,Y,W,H with X, Y at least 0 and W, H at least 1"},
+    {"--hex-mm", "a size from 0.5 to 1000 mm"},
+    {"--paper", "a4, letter, a3 or WxHmm with sides from 50 to 5000 mm"},
+    {"--margin-mm", "a size from 0 to 1000 mm"},
+    {"--overlap-mm", "a size from 0 to 1000 mm"},
+    {"--max-pages", "a whole number from 1 to 1000000"},
+    {"--dpi", "a resolution from 1 to 100000"},
+    {"--fit", "WxH in pixels, such as 1200x800"},
+    {"--background", "none, white or #RRGGBB"},
+};
+
+bool setValue(const std::string& name, const std::string& value, RenderOptions& o) {
+    double v = 0;
+    if (name == "--zoom") {
+        int zoom = 0;
+        if (!parseInt(value, zoom)) return false;
+        o.zoom = hexgeom::clampZoom(zoom);
+        return true;
+    }
+    if (name == "--cells") return parseCells(value, o);
+    if (name == "--max-pixels") {
+        long long limit = 0;
+        if (!parseInteger(value, 0, std::numeric_limits<long long>::max(), limit) || limit < 1 || value[0] == '-')
+            return false;
+        o.maxPixels = limit;
+        return true;
+    }
+    if (name == "--hex-mm") return parseDecimal(value, 0.5, 1000, o.hexMm);
+    if (name == "--paper") {
+        poster::Paper paper;
+        if (!poster::parsePaper(value, paper)) return false;
+        o.paper = value;
+        return true;
+    }
+    if (name == "--margin-mm") return parseDecimal(value, 0, 1000, o.marginMm);
+    if (name == "--overlap-mm") return parseDecimal(value, 0, 1000, o.overlapMm);
+    if (name == "--max-pages") {
+        if (!parseDecimal(value, 1, 1000000, v) || v != std::floor(v)) return false;
+        o.maxPages = v;
+        return true;
+    }
+    if (name == "--dpi") return parseDecimal(value, 1, 100000, o.dpi);
+    if (name == "--fit") return parseSize(value, o.fitW, o.fitH);
+    if (name == "--background") {
+        o.backgroundGiven = true;
+        return parseColour(value, o.background);
+    }
+    return false;
+}
 
 // Every colour the picture can hold: the cells' colours, the outline, the
 // label ink and transparent. `used` gets the label values drawn.
@@ -193,7 +321,23 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
             o.version = true;
         } else if ((name == "--quiet" || name == "-q") && !hasValue) {
             o.quiet = true;
-        } else if (name == "--zoom" || name == "--cells" || name == "--max-pixels") {
+        } else if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
+            if (hasValue) {
+                reason = name + " takes no value";
+                return false;
+            }
+            if (name == "--fit-page") o.fitPage = true;
+            else if (name == "--legend") o.legend = true;
+            else o.numbers = true;
+            o.given.push_back(name);
+        } else {
+            const ValueOption* option = nullptr;
+            for (const ValueOption& v : kValueOptions)
+                if (name == v.name) option = &v;
+            if (!option) {
+                reason = "unknown option " + quoted(a);
+                return false;
+            }
             if (!hasValue) {
                 if (i + 1 == args.size()) {
                     reason = name + " needs a value";
@@ -201,28 +345,12 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
                 }
                 value = args[++i];
             }
-            if (name == "--zoom") {
-                int zoom = 0;
-                if (!parseInt(value, zoom)) {
-                    reason = "the zoom must be a whole number, not " + quoted(value);
-                    return false;
-                }
-                o.zoom = hexgeom::clampZoom(zoom);
-            } else if (name == "--max-pixels") {
-                long long limit = 0;
-                if (!parseInteger(value, 0, std::numeric_limits<long long>::max(), limit) || limit < 1 ||
-                    value[0] == '-') {
-                    reason = "--max-pixels wants a whole number of at least 1, not " + quoted(value);
-                    return false;
-                }
-                o.maxPixels = limit;
-            } else if (!parseCells(value, o)) {
-                reason = "--cells wants X,Y,W,H with X, Y at least 0 and W, H at least 1, not " + quoted(value);
+            if (!setValue(name, value, o)) {
+                reason = name == "--zoom" ? "the zoom must be a whole number, not " + quoted(value)
+                                          : name + " wants " + option->wants + ", not " + quoted(value);
                 return false;
             }
-        } else {
-            reason = "unknown option " + quoted(a);
-            return false;
+            o.given.push_back(name);
         }
     }
     if (o.help || o.version) return true;
@@ -291,21 +419,83 @@ bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string&
     return true;
 }
 
+namespace {
+
+// Moves each label's ink down by a quarter of a hexagon, into its lower
+// half, to leave the top to the hex number.
+class LoweredLabels : public hxpic::LabelFont {
+public:
+    LoweredLabels(hxpic::LabelFont& base, int shift) : base(base), shift(shift) {}
+    const hxpic::Label& label(int value) override {
+        auto it = made.find(value);
+        if (it == made.end()) {
+            hxpic::Label l = base.label(value);
+            for (hxpic::Span& s : l.ink) s.y += shift;
+            it = made.emplace(value, std::move(l)).first;
+        }
+        return it->second;
+    }
+    hxpic::Pixel ink() const override { return base.ink(); }
+
+private:
+    hxpic::LabelFont& base;
+    int shift;
+    std::map<int, hxpic::Label> made;
+};
+
+// Legend text height in pixels: 14 at the screen's 96 dpi, more at a
+// printer's resolution.
+double legendTextPx(double dpi) { return std::max(10.0, std::min(60.0, 14.0 * (dpi > 0 ? dpi / 96 : 1))); }
+
+}  // namespace
+
+int legendRows(const HxMap& map, const hexgeom::CellRange& cells, long long width, double dpi) {
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    hxvec::Fonts fonts;
+    const auto entries = hxvec::legendEntries(map, cells, terrains, colours);
+    return static_cast<int>(
+        std::ceil(hxvec::legendHeight(entries, static_cast<double>(width), legendTextPx(dpi), fonts)));
+}
+
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, std::string& error, Progress* progress) {
-    const PictureSize size = pictureSize(zoom, cells);
+    return writePicture(map, zoom, cells, path, bandRows, PngExtras(), error, progress);
+}
+
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, const PngExtras& extras, std::string& error, Progress* progress) {
+    PictureSize size = pictureSize(zoom, cells);
+    const long long mapHeight = size.height;
+    if (extras.legend && size.width > 0) {
+        if (!roomForFonts()) {
+            error = "out of memory: the legend's font cannot start within the address-space limit (ulimit -v)";
+            return false;
+        }
+        size.height += legendRows(map, cells, size.width, extras.dpi);
+    }
     if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
     const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
+    const int mapH = static_cast<int>(mapHeight);
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
     bool usedLabel[128] = {};
     pngbands::Settings settings;
     settings.bandRows = bandRows;
     settings.colours = pictureColours(map, colours, zoom, cells, usedLabel);
+    // Hex numbers from the zoom where labels start: below it they would
+    // be smudges of a pixel or two.
+    const bool numbers = extras.numbers && hexgeom::hasLabels(zoom);
+    if (extras.background != 0) settings.colours.push_back(extras.background);
+    // Text drawn with cairo has grey edges: a full-colour picture.
+    if (numbers || extras.legend) settings.colours.clear();
+    if (extras.dpi > 0) settings.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
 
     // The text library starts only for labels that are drawn.
+    const int p = hexgeom::pitch(zoom);
     NoLabels noLabels;
     std::unique_ptr<PangoLabelFont> pango;
+    std::unique_ptr<LoweredLabels> lowered;
     hxpic::LabelFont* labels = nullptr;
     if (hexgeom::hasLabels(zoom)) {
         labels = &noLabels;
@@ -316,21 +506,39 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
             }
             pango.reset(new PangoLabelFont);
             labels = pango.get();
+            if (numbers) {
+                lowered.reset(new LoweredLabels(*pango, p / 4));
+                labels = lowered.get();
+            }
         }
     }
+    // The hex numbers and the legend come from the vector drawing, put on
+    // each band through a cairo image surface. The vector picture starts
+    // at the highest hexagon; the window's picture at the view's top.
+    const hexgeom::Point viewStart{cells.x1, cells.y1};
+    std::unique_ptr<hxvec::Fonts> fonts;
+    std::vector<hxvec::LegendEntry> legend;
+    if (numbers || extras.legend) {
+        if (!roomForFonts()) {
+            error = "out of memory: the font cannot start within the address-space limit (ulimit -v)";
+            return false;
+        }
+        fonts.reset(new hxvec::Fonts);
+    }
+    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
+    const double vectorShift =
+        hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p, cells.x1, cells.y1).y;
 
     // A band needs the cell rows whose pixels can reach it: a hexagon spans
     // 1.5 rows of cells with the even columns' offset, and a label may
     // stick out of its hexagon by some rows more. Making the labels here
     // also keeps the text library out of the drawing.
-    const hexgeom::Point viewStart{cells.x1, cells.y1};
-    const int p = hexgeom::pitch(zoom);
     int reach = 2;
     if (pango) {
         int overhang = 0;
         for (int v = 1; v < 128; ++v) {
             if (!usedLabel[v]) continue;
-            const hxpic::Label& l = pango->label(v);
+            const hxpic::Label& l = labels->label(v);
             int top = 0, bottom = l.h;
             for (const hxpic::Span& s : l.ink) {
                 top = std::min(top, s.y);
@@ -343,12 +551,34 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     hxpic::Picture picture{map, colours, zoom, viewStart, cells, labels};
     const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
         if (progress) progress->update(static_cast<double>(top) / height);
+        if (extras.background != 0)
+            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(width) * rows, extras.background);
         hxpic::Picture band = picture;
         band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
         band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
-        if (band.cells.empty()) return;
-        hxpic::Target target{pixels, width, rows, width, hexgeom::Point{0, top}};
-        hxpic::draw(band, hxpic::Clip{0, top, width, top + rows}, target);
+        const bool mapRows = !band.cells.empty() && top < mapH;
+        if (mapRows) {
+            hxpic::Target target{pixels, width, rows, width, hexgeom::Point{0, top}};
+            hxpic::draw(band, hxpic::Clip{0, top, width, std::min(top + rows, mapH)}, target);
+        }
+        if (!fonts) return;
+        cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
+                                                                       CAIRO_FORMAT_ARGB32, width, rows, width * 4);
+        cairo_t* cr = cairo_create(surface);
+        cairo_translate(cr, 0, -top);
+        if (numbers && mapRows) {
+            cairo_save(cr);
+            cairo_rectangle(cr, 0, 0, width, mapH);
+            cairo_clip(cr);
+            cairo_translate(cr, 0, vectorShift);
+            hxvec::drawNumbers(cr, map, cells, band.cells, p, *fonts);
+            cairo_restore(cr);
+        }
+        if (!legend.empty() && top + rows > mapH)
+            hxvec::drawLegend(cr, legend, 0, mapH, width, legendTextPx(extras.dpi), *fonts);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        cairo_surface_destroy(surface);
     };
 
     OutputFile file;
@@ -370,6 +600,118 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     return file.commit(error);
 }
 
+Format formatOf(const std::string& path) {
+    const std::string ext = extensionOf(path);
+    return ext == "png" ? Format::Png : ext == "pdf" ? Format::Pdf : ext == "svg" ? Format::Svg : Format::None;
+}
+
+bool RenderOptions::has(const std::string& option) const {
+    return std::find(given.begin(), given.end(), option) != given.end();
+}
+
+int fitZoom(const hexgeom::CellRange& cells, long long w, long long h, long long extraRows) {
+    for (int zoom = hexgeom::kMaxZoom; zoom >= hexgeom::kMinZoom; --zoom) {
+        const PictureSize size = pictureSize(zoom, cells);
+        if (size.width <= w && size.height + extraRows <= h) return zoom;
+    }
+    return -1;
+}
+
+int zoomForSize(double hexMm, double dpi) {
+    const double pixels = hexMm * dpi / 25.4;
+    return static_cast<int>(std::lround(std::max(9.0, std::min(65.0, pixels)))) - 1;
+}
+
+namespace {
+
+// Options that do not suit the output's format, or each other.
+bool checkCombination(const RenderOptions& o, Format format, std::string& reason) {
+    const char* const pngOnly[] = {"--zoom", "--fit", "--dpi", "--max-pixels"};
+    const char* const pdfOnly[] = {"--fit-page", "--paper", "--margin-mm", "--overlap-mm", "--max-pages"};
+    const char* const kind = format == Format::Png ? "a PNG" : format == Format::Pdf ? "a PDF" : "an SVG";
+    for (const char* name : pngOnly)
+        if (format != Format::Png && o.has(name)) {
+            reason = std::string(name) + " is for PNG pictures, not " + kind;
+            return false;
+        }
+    for (const char* name : pdfOnly)
+        if (format != Format::Pdf && o.has(name)) {
+            reason = std::string(name) + " is for PDF pages, not " + kind;
+            return false;
+        }
+    if (format == Format::Png) {
+        if (o.has("--fit") && (o.has("--zoom") || o.has("--hex-mm"))) {
+            reason = "--fit chooses the zoom itself: give it without --zoom or --hex-mm";
+            return false;
+        }
+        if (o.has("--hex-mm") && (o.has("--zoom") || !o.has("--dpi"))) {
+            reason = "--hex-mm for a PNG needs --dpi, and no --zoom, to choose the zoom";
+            return false;
+        }
+    }
+    if (format == Format::Pdf && o.fitPage && o.has("--hex-mm")) {
+        reason = "--fit-page chooses the hex size itself: give it without --hex-mm";
+        return false;
+    }
+    return true;
+}
+
+poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
+    poster::Document doc(map, cells);
+    doc.hexMm = o.hexMm;
+    doc.fitPage = o.fitPage;
+    poster::parsePaper(o.paper, doc.paper);
+    doc.margin = o.marginMm;
+    doc.overlap = o.overlapMm;
+    doc.legend = o.legend;
+    doc.numbers = o.numbers;
+    doc.background = o.backgroundGiven ? o.background : 0xffffffffu;
+    doc.maxPages = o.maxPages;
+    return doc;
+}
+
+bool writeVector(poster::Document doc, const std::string& path, Format format, Progress& progress,
+                 std::string& error) {
+    doc.progress = [&](double done) { progress.update(done); };
+    OutputFile file;
+    if (!file.open(path, error)) return false;
+    std::string why;
+    const bool written =
+        format == Format::Pdf ? poster::writePdf(doc, file.stream(), why) : poster::writeSvg(doc, file.stream(), why);
+    progress.finish();
+    if (!written) {
+        error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
+        return false;
+    }
+    return file.commit(error);
+}
+
+// What the progress line says: the output's name alone, as a line that
+// wraps cannot be rewritten in place.
+std::string progressLabel(const std::string& output) {
+    const std::size_t slash = output.rfind('/');
+    return "Drawing " + quoted(slash == std::string::npos ? output : output.substr(slash + 1));
+}
+
+// The zoom of a PNG: asked for, fitted to a size, or chosen for a hex size
+// at a resolution. -1 when nothing fits.
+int pngZoom(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
+    if (o.has("--fit")) {
+        // The legend strip's height depends on the picture's width.
+        for (int z = hexgeom::kMaxZoom; z >= hexgeom::kMinZoom; --z) {
+            const PictureSize size = pictureSize(z, cells);
+            if (size.width > o.fitW || size.height > o.fitH) continue;
+            const long long extra = o.legend ? legendRows(map, cells, size.width, o.dpi) : 0;
+            if (size.height + extra <= o.fitH) return z;
+        }
+        return -1;
+    }
+    if (o.has("--hex-mm")) return zoomForSize(o.hexMm, o.dpi);
+    return o.zoom;
+}
+
+}  // namespace
+
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const char* const tool = "tarven-render";
     RenderOptions options;
@@ -382,6 +724,11 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (options.help) out << kUsage;
         else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
         return flushed(tool, out, err) ? kDone : kFailed;
+    }
+    const Format format = formatOf(options.output);
+    if (!checkCombination(options, format, reason)) {
+        err << tool << ": " << reason << "\n" << kUsage;
+        return kMisuse;
     }
     try {
         std::string error;
@@ -398,15 +745,44 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 << kUsage;
             return kMisuse;
         }
-        if (!checkPictureSize(pictureSize(options.zoom, cells), options.maxPixels, error)) {
+        if (format != Format::Png) {
+            if (!roomForFonts()) {
+                err << tool << ": out of memory: the font cannot start within the address-space limit (ulimit -v)\n";
+                return kFailed;
+            }
+            const poster::Document doc = documentOf(map, cells, options);
+            if (format == Format::Pdf) {
+                // Refused before anything is written: no room, or too many pages.
+                poster::Layout layout;
+                if (!poster::planPdf(doc, layout, error)) {
+                    err << tool << ": " << error << "\n";
+                    return kFailed;
+                }
+            }
+            Progress progress(progressLabel(options.output), options.quiet);
+            if (!writeVector(doc, options.output, format, progress, error)) {
+                err << tool << ": " << error << "\n";
+                return kFailed;
+            }
+            return kDone;
+        }
+        const int zoom = pngZoom(map, cells, options);
+        if (zoom < 0) {
+            err << tool << ": the cells do not fit in " << options.fitW << " x " << options.fitH
+                << " pixels even at zoom 0\n";
+            return kFailed;
+        }
+        if (!checkPictureSize(pictureSize(zoom, cells), options.maxPixels, error)) {
             err << tool << ": " << error << "\n";
             return kFailed;
         }
-        // The name alone: a line that wraps cannot be rewritten in place.
-        const std::size_t slash = options.output.rfind('/');
-        Progress progress("Drawing " + quoted(slash == std::string::npos ? options.output : options.output.substr(slash + 1)),
-                          options.quiet);
-        if (!writePicture(map, options.zoom, cells, options.output, 0, error, &progress)) {
+        PngExtras extras;
+        extras.background = options.backgroundGiven ? options.background : 0;
+        extras.dpi = options.dpi;
+        extras.legend = options.legend;
+        extras.numbers = options.numbers;
+        Progress progress(progressLabel(options.output), options.quiet);
+        if (!writePicture(map, zoom, cells, options.output, 0, extras, error, &progress)) {
             err << tool << ": " << error << "\n";
             return kFailed;
         }

@@ -1,0 +1,115 @@
+// The hex picture as vector shapes and real text, drawn on any cairo
+// surface: image, PDF or SVG. Plain C++, cairo and Pango; no toolkit.
+//
+// Geometry: one hex is `pitch` units high (across the flats) and 4/3 of
+// that wide; column j starts `pitch` units right of column j - 1, row i
+// `pitch` units below row i - 1, and the map's even columns sit half a
+// pitch lower: the window's proportions at any size. Units are whatever the
+// cairo context's user space is (millimetres for paper, pixels for PNG).
+#ifndef TARVEN_HXVECTOR_H
+#define TARVEN_HXVECTOR_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hexgeometry.h"
+#include "hxpicture.h"
+
+typedef struct _cairo cairo_t;
+class HxMap;
+class HxTerrainSet;
+
+namespace hxvec {
+
+// Colour from an opaque 0xAARRGGBB pixel; 0 (transparent) is "none".
+struct Rgb {
+    double r, g, b;
+};
+Rgb rgb(hxpic::Pixel p);
+
+// The size of the vector picture of `cells` (no legend): from the left
+// corner of the first column to the right corner of the last, from the top
+// of the highest hexagon to the bottom of the lowest.
+struct Size {
+    double w, h;
+};
+Size pictureSize(const hexgeom::CellRange& cells, double pitch);
+
+// Where the hexagon of cell (col, row) has its top-left box corner, with
+// the picture's top-left corner at (0, 0).
+struct Place {
+    double x, y;
+};
+Place hexOrigin(const hexgeom::CellRange& cells, double pitch, int col, int row);
+
+// The cells whose hexagons reach into the rectangle x..x+w, y..y+h of the
+// picture (clamped to `cells`; possibly empty).
+hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, double pitch, double x, double y, double w, double h);
+
+// Outline width for a hex of this pitch in millimetres on paper: thin
+// enough for small hexes, never thicker than 0.3 mm.
+double outlineWidthMm(double pitchMm);
+
+struct Style {
+    double pitch = 1;            // user units per hex height
+    double outline = 0;          // outline width in user units; 0: none
+    bool labels = true;          // elevation labels (values above 0)
+    bool numbers = false;        // hex numbers at the top; labels move lower
+};
+
+// DejaVu Sans, found once through Pango's cairo font map, for every label
+// and legend text. Text is drawn as glyphs of that face, so that PDF and SVG
+// carry it as text.
+class Fonts {
+public:
+    Fonts();
+    ~Fonts();
+    Fonts(const Fonts&) = delete;
+    Fonts& operator=(const Fonts&) = delete;
+
+    // Sets the face and size (user units per em) on the context.
+    void use(cairo_t* cr, double size) const;
+    // Writes `text` with its left end at x and its baseline at `baseline`;
+    // returns its advance.
+    double show(cairo_t* cr, const std::string& text, double x, double baseline, double size) const;
+    // The advance of `text` at that size, without hinting.
+    double width(const std::string& text, double size) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// Draws the hexagons of `visible` (within `cells`) with the picture's
+// top-left corner at the user origin: one filled path per colour, then the
+// black outlines, then the labels as text. Pass visible = cells for the
+// whole picture; a page of a poster passes the cells it shows.
+void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& cells,
+          const hexgeom::CellRange& visible, const Style& style, Fonts& fonts);
+
+// Only the hex numbers of `visible`: "0101" for column 1, row 1 of the
+// map, each half at least two digits and as many as the map's size needs.
+void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
+                 double pitch, Fonts& fonts);
+std::string hexNumber(int col, int row, int mapW, int mapH);
+
+// The terrains that occur in the cells, in the catalogue's order, with
+// their colour at elevation 0.
+struct LegendEntry {
+    char code;
+    std::string name;
+    hxpic::Pixel colour;
+};
+std::vector<LegendEntry> legendEntries(const HxMap& map, const hexgeom::CellRange& cells,
+                                       const HxTerrainSet& terrains, const hxpic::Colours& colours);
+
+// The legend laid out in rows across `width` units, with text `size` units
+// high: its height, and drawing it with its top-left corner at (x, y).
+double legendHeight(const std::vector<LegendEntry>& entries, double width, double size, Fonts& fonts);
+void drawLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double x, double y, double width,
+                double size, Fonts& fonts);
+
+}  // namespace hxvec
+
+#endif

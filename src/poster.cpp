@@ -1,0 +1,509 @@
+#include "poster.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
+#include <cairo.h>
+
+#include "hxmap.h"
+#include "hxterrains.h"
+#include "hxvector.h"
+
+namespace poster {
+
+namespace {
+
+constexpr double kPointsPerMm = 72 / 25.4;
+constexpr double kTextMm = 3;          // marks, labels and the legend on paper
+constexpr double kScaleBarMm = 100;
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// A positive decimal number such as "297" or "215.9".
+bool parseMm(const std::string& text, double& value) {
+    if (text.empty() || text.size() > 12) return false;
+    int dots = 0;
+    for (char c : text) {
+        if (c == '.') ++dots;
+        else if (c < '0' || c > '9') return false;
+    }
+    if (dots > 1 || text == ".") return false;
+    value = std::strtod(text.c_str(), nullptr);
+    return true;
+}
+
+// Millimetres as "25.4" or "10".
+std::string mm(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    std::string s = text;
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
+    return s;
+}
+
+}  // namespace
+
+bool parsePaper(const std::string& text, Paper& paper) {
+    const std::string s = lower(text);
+    if (s == "a4") paper = Paper{210, 297};
+    else if (s == "a3") paper = Paper{297, 420};
+    else if (s == "letter") paper = Paper{215.9, 279.4};
+    else {
+        const std::size_t x = s.find('x');
+        if (x == std::string::npos || s.size() < 3 || s.compare(s.size() - 2, 2, "mm") != 0) return false;
+        double w = 0, h = 0;
+        if (!parseMm(s.substr(0, x), w) || !parseMm(s.substr(x + 1, s.size() - 2 - x - 1), h)) return false;
+        paper = Paper{w, h};
+    }
+    return paper.w >= kMinPaperMm && paper.h >= kMinPaperMm && paper.w <= kMaxPaperMm && paper.h <= kMaxPaperMm;
+}
+
+bool layout(double pictureW, double pictureH, const Paper& paper, double margin, double overlap, Layout& out,
+            std::string& reason) {
+    out = Layout();
+    out.paper = paper;
+    out.margin = margin;
+    out.overlap = overlap;
+    out.areaW = paper.w - 2 * margin;
+    out.areaH = paper.h - 2 * margin;
+    out.pictureW = pictureW;
+    out.pictureH = pictureH;
+    if (!(margin >= 0) || out.areaW < 20 || out.areaH < 20) {
+        reason = "margins of " + mm(margin) + " mm leave less than 20 mm of the " + mm(paper.w) + " x " + mm(paper.h) +
+                 " mm sheet to print on";
+        return false;
+    }
+    if (!(overlap >= 0) || 2 * overlap >= std::min(out.areaW, out.areaH)) {
+        reason = "the overlap must be at least 0 and less than half of the printable area";
+        return false;
+    }
+    // A hair of tolerance, so that a picture made to measure fits.
+    const double tolerance = 1e-6;
+    auto count = [&](double picture, double area) {
+        if (picture <= area + tolerance) return 1.0;
+        return std::ceil((picture - area) / (area - overlap) - tolerance) + 1;
+    };
+    out.columns = count(pictureW, out.areaW);
+    out.rows = count(pictureH, out.areaH);
+    out.index = out.columns * out.rows > 1;
+    return true;
+}
+
+std::string sheetLabel(int column, int row) {
+    std::string letters;
+    for (int c = column + 1; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return letters + std::to_string(row + 1);
+}
+
+namespace {
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, Deleter<cairo_surface_t, cairo_surface_destroy>>;
+using Context = std::unique_ptr<cairo_t, Deleter<cairo_t, cairo_destroy>>;
+
+struct Sink {
+    std::FILE* file;
+    int error = 0;
+};
+
+cairo_status_t writeToFile(void* closure, const unsigned char* data, unsigned int length) {
+    Sink* sink = static_cast<Sink*>(closure);
+    if (std::fwrite(data, 1, length, sink->file) != length) {
+        if (sink->error == 0) sink->error = errno ? errno : EIO;
+        return CAIRO_STATUS_WRITE_ERROR;
+    }
+    return CAIRO_STATUS_SUCCESS;
+}
+
+// Finishes the surface and says how the writing went.
+bool finish(cairo_surface_t* surface, const Sink& sink, std::string& error) {
+    cairo_surface_finish(surface);
+    const cairo_status_t status = cairo_surface_status(surface);
+    if (sink.error != 0) {
+        error = std::strerror(sink.error);
+        return false;
+    }
+    if (status != CAIRO_STATUS_SUCCESS) {
+        error = cairo_status_to_string(status);
+        return false;
+    }
+    if (std::fflush(sink.file) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// What every drawing of the document needs.
+struct Drawing {
+    const Document& doc;
+    HxTerrainSet terrains;
+    hxpic::Colours colours{terrains};
+    hxvec::Fonts fonts;
+    std::vector<hxvec::LegendEntry> legend;
+
+    explicit Drawing(const Document& d) : doc(d) {
+        if (doc.legend) legend = hxvec::legendEntries(doc.map, doc.cells, terrains, colours);
+    }
+
+    // The map with its top-left corner at the user origin, `pitch` user
+    // units per hex, limited to the cells that reach into the rectangle.
+    void map(cairo_t* cr, double pitch, double outline, double x, double y, double w, double h, bool labels) {
+        hxvec::Style style;
+        style.pitch = pitch;
+        style.outline = outline;
+        style.labels = labels;
+        style.numbers = doc.numbers && labels;
+        const hexgeom::CellRange visible = hxvec::cellsIn(doc.cells, pitch, x, y, w, h);
+        if (doc.background != 0) {
+            const hxvec::Size size = hxvec::pictureSize(doc.cells, pitch);
+            const hxvec::Rgb bg = hxvec::rgb(doc.background);
+            cairo_save(cr);
+            cairo_rectangle(cr, 0, 0, size.w, size.h);
+            cairo_set_source_rgb(cr, bg.r, bg.g, bg.b);
+            cairo_fill(cr);
+            cairo_restore(cr);
+        }
+        hxvec::draw(cr, doc.map, colours, doc.cells, visible, style, fonts);
+    }
+};
+
+double legendHeightOn(Drawing& d, double width) {
+    return d.legend.empty() ? 0 : hxvec::legendHeight(d.legend, width, kTextMm, d.fonts) + kTextMm;
+}
+
+// Elevation labels are drawn on paper only where they can be read.
+bool readableLabels(double pitchMm) { return pitchMm >= 3; }
+
+// Short lines in the margin that continue the printable area's edges
+// outwards from its corners, and ticks where a neighbouring sheet's area
+// begins or ends (the glue lines).
+void cropMarks(cairo_t* cr, const Layout& l, int column, int row) {
+    const double m = l.margin;
+    if (m < 2) return;
+    const double gap = std::min(1.0, m / 4), len = std::min(6.0, m - gap - 0.5);
+    const double left = m, top = m, right = m + l.areaW, bottom = m + l.areaH;
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 0.2);
+    for (double x : {left, right}) {
+        cairo_move_to(cr, x, top - gap);
+        cairo_line_to(cr, x, top - gap - len);
+        cairo_move_to(cr, x, bottom + gap);
+        cairo_line_to(cr, x, bottom + gap + len);
+    }
+    for (double y : {top, bottom}) {
+        cairo_move_to(cr, left - gap, y);
+        cairo_line_to(cr, left - gap - len, y);
+        cairo_move_to(cr, right + gap, y);
+        cairo_line_to(cr, right + gap + len, y);
+    }
+    cairo_stroke(cr);
+    // Glue lines: dashed, half as long.
+    const double dash[] = {0.8, 0.6};
+    cairo_set_dash(cr, dash, 2, 0);
+    std::vector<double> xs, ys;
+    if (column > 0) xs.push_back(left + l.overlap);
+    if (column + 1 < l.columns) xs.push_back(right - l.overlap);
+    if (row > 0) ys.push_back(top + l.overlap);
+    if (row + 1 < l.rows) ys.push_back(bottom - l.overlap);
+    for (double x : xs) {
+        cairo_move_to(cr, x, top - gap);
+        cairo_line_to(cr, x, top - gap - len / 2);
+        cairo_move_to(cr, x, bottom + gap);
+        cairo_line_to(cr, x, bottom + gap + len / 2);
+    }
+    for (double y : ys) {
+        cairo_move_to(cr, left - gap, y);
+        cairo_line_to(cr, left - gap - len / 2, y);
+        cairo_move_to(cr, right + gap, y);
+        cairo_line_to(cr, right + gap + len / 2, y);
+    }
+    cairo_stroke(cr);
+    cairo_restore(cr);
+}
+
+// The baseline of the text in the bottom margin; over the picture, on a
+// white ground, when the margin is too small to hold it.
+double footerBaseline(const Layout& l) { return l.paper.h - std::max(l.margin, kTextMm * 2) / 2 + kTextMm / 3; }
+
+void whiteGround(cairo_t* cr, double x, double baseline, double w) {
+    cairo_save(cr);
+    cairo_rectangle(cr, x - 1, baseline - kTextMm - 1, w + 2, kTextMm + 2.5);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
+// A ruler to check that the sheet was printed at its true size: a bar of
+// 100 mm with a tick every 10 mm and its length written beside it.
+void scaleBar(cairo_t* cr, const Layout& l, hxvec::Fonts& fonts) {
+    const double length = l.areaW >= kScaleBarMm + 25 ? kScaleBarMm : 10;
+    const std::string text = length == kScaleBarMm ? "100 mm" : "10 mm";
+    const double x = l.margin, baseline = footerBaseline(l);
+    const double textW = fonts.width(text, kTextMm);
+    if (l.margin < kTextMm * 2) whiteGround(cr, x, baseline, length + 2 + textW);
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 0.25);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    const double y = baseline - kTextMm / 3;
+    cairo_move_to(cr, x, y);
+    cairo_line_to(cr, x + length, y);
+    for (int k = 0; k <= 10; ++k) {
+        const double tick = (k == 0 || k == 10) ? 1.6 : k == 5 ? 1.1 : 0.7;
+        cairo_move_to(cr, x + length * k / 10, y);
+        cairo_line_to(cr, x + length * k / 10, y - tick);
+    }
+    cairo_stroke(cr);
+    fonts.show(cr, text, x + length + 2, baseline, kTextMm);
+    cairo_restore(cr);
+}
+
+void sheetName(cairo_t* cr, const Layout& l, const std::string& label, hxvec::Fonts& fonts) {
+    const double w = fonts.width(label, kTextMm * 1.4);
+    const double x = l.paper.w - l.margin - w, baseline = footerBaseline(l);
+    if (l.margin < kTextMm * 2) whiteGround(cr, x, baseline, w);
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    fonts.show(cr, label, x, baseline, kTextMm * 1.4);
+    cairo_restore(cr);
+}
+
+// The first page of a poster: the whole region scaled onto the sheet, the
+// sheets' areas drawn over it with their labels, and the legend below. The
+// index page's printable area is pageW x pageH (the sheets' area, or the
+// same turned).
+void indexPage(cairo_t* cr, Drawing& d, const Layout& l, double pageW, double pageH) {
+    const double titleH = kTextMm * 2.5;
+    const double legendH = legendHeightOn(d, pageW);
+    const double roomW = pageW, roomH = pageH - titleH - legendH;
+    const double scale = std::min(roomW / l.pictureW, roomH / l.pictureH);
+    const double pitch = l.pitch * scale;
+
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    const std::string title = "Assembly of " + std::to_string(static_cast<long long>(l.columns)) + " x " +
+                              std::to_string(static_cast<long long>(l.rows)) + " sheets, " + mm(l.pitch) +
+                              " mm hexes, " + mm(l.overlap) + " mm overlap";
+    d.fonts.show(cr, title, l.margin, l.margin + kTextMm * 1.2, kTextMm * 1.2);
+    cairo_restore(cr);
+
+    const double ox = l.margin, oy = l.margin + titleH;
+    cairo_save(cr);
+    cairo_translate(cr, ox, oy);
+    cairo_rectangle(cr, -1, -1, l.pictureW * scale + 2, l.pictureH * scale + 2);
+    cairo_clip(cr);
+    d.map(cr, pitch, hxvec::outlineWidthMm(pitch) / 2, 0, 0, l.pictureW * scale, l.pictureH * scale,
+          readableLabels(pitch));
+    cairo_reset_clip(cr);
+
+    // The sheets' areas, then their labels on top, each on a white ground.
+    cairo_set_source_rgb(cr, 0.8, 0, 0);
+    cairo_set_line_width(cr, 0.3);
+    for (int r = 0; r < l.rows; ++r)
+        for (int c = 0; c < l.columns; ++c) {
+            const double x = l.sheetX(c) * scale, y = l.sheetY(r) * scale;
+            const double w = std::min(l.areaW, l.pictureW - l.sheetX(c)) * scale;
+            const double h = std::min(l.areaH, l.pictureH - l.sheetY(r)) * scale;
+            cairo_rectangle(cr, x, y, w, h);
+        }
+    cairo_stroke(cr);
+    // Each label in the top-left corner of its sheet's area, which no
+    // other sheet's area starts in.
+    const double stepW = (l.areaW - l.overlap) * scale, stepH = (l.areaH - l.overlap) * scale;
+    const double size = std::max(0.8, std::min({5.0, stepH * 0.3, stepW * 0.2}));
+    for (int r = 0; r < l.rows; ++r)
+        for (int c = 0; c < l.columns; ++c) {
+            const std::string label = sheetLabel(c, r);
+            const double w = d.fonts.width(label, size);
+            const double x = l.sheetX(c) * scale + size * 0.3, y = l.sheetY(r) * scale + size * 0.3;
+            cairo_rectangle(cr, x, y, w + size * 0.3, size * 1.1);
+            cairo_set_source_rgba(cr, 1, 1, 1, 0.8);
+            cairo_fill(cr);
+            cairo_set_source_rgb(cr, 0.8, 0, 0);
+            d.fonts.show(cr, label, x + size * 0.15, y + size * 0.9, size);
+        }
+    cairo_restore(cr);
+
+    if (!d.legend.empty())
+        hxvec::drawLegend(cr, d.legend, l.margin, oy + l.pictureH * scale + kTextMm, pageW, kTextMm, d.fonts);
+}
+
+// One sheet of the poster, or the only sheet: its part of the picture at
+// true size inside the margins, the marks, the ruler and the label.
+void sheetPage(cairo_t* cr, Drawing& d, const Layout& l, int column, int row, bool alone) {
+    const double x = l.sheetX(column), y = l.sheetY(row);
+    cairo_save(cr);
+    cairo_rectangle(cr, l.margin, l.margin, l.areaW, l.areaH);
+    cairo_clip(cr);
+    cairo_translate(cr, l.margin - x, l.margin - y);
+    d.map(cr, l.pitch, hxvec::outlineWidthMm(l.pitch), x, y, l.areaW, l.areaH, readableLabels(l.pitch));
+    cairo_restore(cr);
+    if (alone) {
+        if (!d.legend.empty())
+            hxvec::drawLegend(cr, d.legend, l.margin, l.margin + l.pictureH + kTextMm, l.areaW, kTextMm, d.fonts);
+    } else {
+        cropMarks(cr, l, column, row);
+        sheetName(cr, l, sheetLabel(column, row), d.fonts);
+    }
+    scaleBar(cr, l, d.fonts);
+}
+
+}  // namespace
+
+bool planPdf(const Document& doc, Layout& out, std::string& reason) {
+    if (doc.cells.empty()) {
+        reason = "no cells to draw";
+        return false;
+    }
+    Drawing measure(doc);
+    if (doc.fitPage) {
+        // The orientation that gives the larger hexes.
+        const hxvec::Size unit = hxvec::pictureSize(doc.cells, 1);
+        bool found = false;
+        for (const Paper& paper : {doc.paper, Paper{doc.paper.h, doc.paper.w}}) {
+            Layout l;
+            if (!layout(0, 0, paper, doc.margin, doc.overlap, l, reason)) return false;
+            const double roomH = l.areaH - legendHeightOn(measure, l.areaW);
+            const double pitch = std::min(l.areaW / unit.w, roomH / unit.h);
+            if (!(pitch > 0)) continue;
+            if (!found || pitch > out.pitch * (1 + 1e-9)) {
+                layout(unit.w * pitch, unit.h * pitch, paper, doc.margin, doc.overlap, out, reason);
+                out.pitch = pitch;
+                found = true;
+            }
+        }
+        if (!found) {
+            reason = "the legend leaves no room for the map on the sheet";
+            return false;
+        }
+        out.columns = out.rows = 1;
+        out.index = false;
+        return true;
+    }
+    if (!(doc.hexMm > 0)) {
+        reason = "the hex size must be above 0 mm";
+        return false;
+    }
+    const hxvec::Size size = hxvec::pictureSize(doc.cells, doc.hexMm);
+    if (!layout(size.w, size.h, doc.paper, doc.margin, doc.overlap, out, reason)) return false;
+    out.pitch = doc.hexMm;
+    // One sheet that cannot hold the legend below the map gets an index
+    // page for it.
+    if (!out.index && doc.legend && size.h + legendHeightOn(measure, out.areaW) > out.areaH) out.index = true;
+    if (out.pages() > doc.maxPages) {
+        char count[64];
+        std::snprintf(count, sizeof count, "%.0f", out.pages());
+        reason = "the poster would have " + std::string(count) + " pages (" +
+                 std::to_string(static_cast<long long>(out.columns)) + " x " +
+                 std::to_string(static_cast<long long>(out.rows)) + " sheets and the index), more than the " +
+                 std::to_string(static_cast<long long>(doc.maxPages)) +
+                 " allowed; choose smaller hexes, fewer cells, or raise the limit with --max-pages";
+        return false;
+    }
+    return true;
+}
+
+bool writePdf(const Document& doc, std::FILE* file, std::string& error) {
+    Layout l;
+    if (!planPdf(doc, l, error)) return false;
+    Sink sink{file};
+    Surface surface(cairo_pdf_surface_create_for_stream(writeToFile, &sink, l.paper.w * kPointsPerMm,
+                                                        l.paper.h * kPointsPerMm));
+    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "tarven-render");
+    Context cr(cairo_create(surface.get()));
+    cairo_scale(cr.get(), kPointsPerMm, kPointsPerMm);
+    Drawing d(doc);
+    const double total = l.pages();
+    double done = 0;
+    auto page = [&] {
+        cairo_show_page(cr.get());
+        ++done;
+        if (doc.progress) doc.progress(done / total);
+    };
+    if (l.index) {
+        // The index is turned to whichever way shows the region larger.
+        const auto scale = [&](double w, double h) {
+            return std::min(w / l.pictureW, (h - kTextMm * 2.5 - legendHeightOn(d, w)) / l.pictureH);
+        };
+        const bool turn = scale(l.areaH, l.areaW) > scale(l.areaW, l.areaH) * (1 + 1e-9);
+        if (turn) cairo_pdf_surface_set_size(surface.get(), l.paper.h * kPointsPerMm, l.paper.w * kPointsPerMm);
+        indexPage(cr.get(), d, l, turn ? l.areaH : l.areaW, turn ? l.areaW : l.areaH);
+        page();
+        if (turn) cairo_pdf_surface_set_size(surface.get(), l.paper.w * kPointsPerMm, l.paper.h * kPointsPerMm);
+    }
+    const bool alone = !l.index;
+    for (int r = 0; r < l.rows; ++r)
+        for (int c = 0; c < l.columns; ++c) {
+            sheetPage(cr.get(), d, l, c, r, alone);
+            page();
+        }
+    cr.reset();
+    return finish(surface.get(), sink, error);
+}
+
+namespace {
+
+double svgLegendText(double hexMm) { return std::max(3.0, std::min(8.0, 0.3 * hexMm)); }
+
+}  // namespace
+
+SvgSize svgSize(const Document& doc) {
+    const hxvec::Size size = hxvec::pictureSize(doc.cells, doc.hexMm);
+    const double pad = hxvec::outlineWidthMm(doc.hexMm);
+    SvgSize s{size.w + pad, size.h + pad};
+    if (doc.legend) {
+        Drawing d(doc);
+        if (!d.legend.empty()) s.h += hxvec::legendHeight(d.legend, s.w, svgLegendText(doc.hexMm), d.fonts);
+    }
+    return s;
+}
+
+bool writeSvg(const Document& doc, std::FILE* file, std::string& error) {
+    if (doc.cells.empty() || !(doc.hexMm > 0)) {
+        error = "no cells to draw";
+        return false;
+    }
+    const SvgSize size = svgSize(doc);
+    Sink sink{file};
+    // The drawing's units are millimetres, and the document says so.
+    Surface surface(cairo_svg_surface_create_for_stream(writeToFile, &sink, size.w, size.h));
+    cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_MM);
+    Context cr(cairo_create(surface.get()));
+    Drawing d(doc);
+    const double pad = hxvec::outlineWidthMm(doc.hexMm);
+    if (doc.background != 0) {
+        const hxvec::Rgb bg = hxvec::rgb(doc.background);
+        cairo_set_source_rgb(cr.get(), bg.r, bg.g, bg.b);
+        cairo_paint(cr.get());
+    }
+    cairo_save(cr.get());
+    cairo_translate(cr.get(), pad / 2, pad / 2);
+    const hxvec::Size picture = hxvec::pictureSize(doc.cells, doc.hexMm);
+    hxvec::Style style;
+    style.pitch = doc.hexMm;
+    style.outline = pad;
+    style.numbers = doc.numbers;
+    hxvec::draw(cr.get(), doc.map, d.colours, doc.cells, doc.cells, style, d.fonts);
+    cairo_restore(cr.get());
+    if (!d.legend.empty())
+        hxvec::drawLegend(cr.get(), d.legend, 0, picture.h + pad, size.w, svgLegendText(doc.hexMm), d.fonts);
+    if (doc.progress) doc.progress(1);
+    cr.reset();
+    return finish(surface.get(), sink, error);
+}
+
+}  // namespace poster

@@ -1,0 +1,321 @@
+#include "convert.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <ostream>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "hexgeometry.h"
+#include "hxmap.h"
+#include "hxterrains.h"
+#include "mapexchange.h"
+#include "outputfile.h"
+#include "pngbands.h"
+#include "progress.h"
+#include "textlabels.h"
+#include "tilemap.h"
+#include "tools.h"
+
+namespace tools {
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tarven-convert [--zoom Z] [--encoding E] [--quiet] INPUT OUTPUT\n"
+    "Converts a Tarven map (.map) to a Tiled hexagonal map (.tmx or .tmj) and\n"
+    "back; .tmx and .tmj also convert into each other. The extensions tell\n"
+    "the direction. An exported map comes with two tileset images beside it,\n"
+    "OUTPUT-terrains.png and OUTPUT-elevations.png.\n"
+    "\n"
+    "  --zoom Z       Tarven zoom of the tiles (default 31: 42 x 32 tiles);\n"
+    "                 one whose pitch Z+1 and hex width 4(Z+1)/3 are both even,\n"
+    "                 such as 11, 23, 31 or 47\n"
+    "  --encoding E   layer data: csv, base64, zlib (default), gzip or zstd\n"
+    "  -q, --quiet    no progress, no notes on guessed cells\n"
+    "  --help         show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Exit status: 0 converted, 1 failed (nothing written), 2 bad arguments;\n"
+    "128 + N when ended by signal N (the partly written files are removed).\n";
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+bool parseInt(const std::string& text, int& value) {
+    const bool sign = !text.empty() && (text[0] == '-' || text[0] == '+');
+    std::size_t i = sign ? 1 : 0;
+    if (i == text.size()) return false;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        const unsigned d = static_cast<unsigned char>(text[i]) - 48u;
+        if (d > 9) return false;
+        if (v < (1LL << 40)) v = v * 10 + d;
+    }
+    if (sign && text[0] == '-') v = -v;
+    v = std::max<long long>(std::numeric_limits<int>::min(), std::min<long long>(std::numeric_limits<int>::max(), v));
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool isTiled(const std::string& ext) { return ext == "tmx" || ext == "tmj"; }
+
+bool writeText(OutputFile& file, const std::string& text, const std::string& path, std::string& error) {
+    if (std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
+        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool writeImage(OutputFile& file, int zoom, const std::vector<std::pair<char, int>>& tiles, const std::string& path,
+                std::string& error) {
+    int width = 0, height = 0;
+    const std::vector<hxpic::Pixel> pixels = tilesetPixels(zoom, tiles, width, height);
+    pngbands::Settings settings;
+    settings.zlibLevel = 9;
+    std::string why;
+    const pngbands::Result r = pngbands::write(
+        file.stream(), width, height, settings,
+        [&](int top, int rows, hxpic::Pixel* out) {
+            std::memcpy(out, pixels.data() + static_cast<std::size_t>(top) * width,
+                        static_cast<std::size_t>(rows) * width * sizeof(hxpic::Pixel));
+        },
+        why);
+    if (r != pngbands::Result::Written) {
+        error = "cannot write " + quoted(path) + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
+    std::vector<std::string> files;
+    bool optionsEnd = false;
+    bool zoomGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnd || a.size() < 2 || a[0] != '-') {
+            files.push_back(a);
+            continue;
+        }
+        std::string name = a, value;
+        bool hasValue = false;
+        const std::size_t eq = a.find('=');
+        if (a.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            hasValue = true;
+        }
+        if (name == "--") {
+            optionsEnd = true;
+        } else if (name == "-q" || name == "--quiet") {
+            if (hasValue) {
+                reason = "--quiet takes no value";
+                return false;
+            }
+            o.quiet = true;
+        } else if ((name == "--help" || name == "--version") && !hasValue) {
+            (name == "--help" ? o.help : o.version) = true;
+        } else if (name == "--zoom" || name == "--encoding") {
+            if (!hasValue) {
+                if (i + 1 == args.size()) {
+                    reason = name + " needs a value";
+                    return false;
+                }
+                value = args[++i];
+            }
+            if (name == "--encoding") {
+                if (!exchange::parseEncoding(value, o.encoding)) {
+                    reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(value);
+                    return false;
+                }
+            } else if (!parseInt(value, o.zoom)) {
+                reason = "the zoom must be a whole number, not " + quoted(value);
+                return false;
+            } else {
+                zoomGiven = true;
+            }
+        } else {
+            reason = "unknown option " + quoted(a);
+            return false;
+        }
+    }
+    if (o.help || o.version) return true;
+    if (files.size() != 2) {
+        reason = files.size() < 2 ? "an input and an output file are needed" : "too many file names";
+        return false;
+    }
+    o.input = files[0];
+    o.output = files[1];
+    const std::string in = extensionOf(o.input), out = extensionOf(o.output);
+    if (in != "map" && !isTiled(in)) {
+        reason = "the input " + quoted(o.input) + " is neither a .map, a .tmx nor a .tmj file";
+        return false;
+    }
+    if (out != "map" && !isTiled(out)) {
+        reason = "the output " + quoted(o.output) + " is neither a .map, a .tmx nor a .tmj file";
+        return false;
+    }
+    if (in == "map" && out == "map") {
+        reason = "both files are Tarven maps: nothing to convert";
+        return false;
+    }
+    if (zoomGiven && isTiled(out) && !exchange::exportZoomWorks(o.zoom)) {
+        reason = "Tiled cannot draw zoom " + std::to_string(o.zoom) + " where Tarven does (its pitch " +
+                 std::to_string(o.zoom + 1) + " and hex width " + std::to_string(4 * (o.zoom + 1) / 3) +
+                 " must both be even, from zoom 8 on); the nearest zooms that work are ";
+        const std::vector<int> near = exchange::nearestExportZooms(o.zoom);
+        for (std::size_t k = 0; k < near.size(); ++k)
+            reason += (k ? " and " : "") + std::to_string(near[k]);
+        return false;
+    }
+    return true;
+}
+
+std::string tilesetImagePath(const std::string& mapPath, const char* which) {
+    const std::size_t slash = mapPath.rfind('/');
+    const std::size_t dot = mapPath.rfind('.');
+    const std::string stem =
+        dot == std::string::npos || (slash != std::string::npos && dot < slash) ? mapPath : mapPath.substr(0, dot);
+    return stem + "-" + which + ".png";
+}
+
+std::vector<hxpic::Pixel> tilesetPixels(int zoom, const std::vector<std::pair<char, int>>& tiles, int& width,
+                                        int& height) {
+    const int p = hexgeom::pitch(zoom);
+    const int w = 4 * p / 3;
+    const int count = std::max<int>(1, static_cast<int>(tiles.size()));
+    const int columns = std::min(count, exchange::kImageColumns);
+    const int rows = (count + exchange::kImageColumns - 1) / exchange::kImageColumns;
+    width = columns * w;
+    height = rows * p;
+    std::vector<hxpic::Pixel> pixels(static_cast<std::size_t>(width) * height, 0);
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    PangoLabelFont labels;
+    // Each tile is cell (1, 0) of a two-cell map seen from column 1: an odd
+    // column, so its hexagon starts at the top-left corner of its box.
+    HxMap cell(2, 1);
+    for (std::size_t k = 0; k < tiles.size(); ++k) {
+        cell.st(1, 0, tiles[k].first);
+        cell.se(1, 0, static_cast<char>(tiles[k].second));
+        const int tx = static_cast<int>(k % exchange::kImageColumns) * w;
+        const int ty = static_cast<int>(k / exchange::kImageColumns) * p;
+        hxpic::Target target{pixels.data() + static_cast<std::size_t>(ty) * width + tx, w, p, width,
+                             hexgeom::Point{0, 0}};
+        const hxpic::Picture picture{cell, colours, zoom, hexgeom::Point{1, 0}, hexgeom::CellRange{1, 0, 1, 0},
+                                     hexgeom::hasLabels(zoom) ? &labels : nullptr};
+        hxpic::draw(picture, hxpic::Clip{0, 0, w, p}, target);
+    }
+    return pixels;
+}
+
+int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    ConvertOptions o;
+    std::string reason;
+    if (!parseConvertArguments(args, o, reason)) {
+        err << "tarven-convert: " << reason << "\n" << kUsage;
+        return kMisuse;
+    }
+    if (o.help || o.version) {
+        if (o.help) out << kUsage;
+        else out << "tarven-convert (Tarven) " << TARVEN_VERSION << "\n";
+        return flushed("tarven-convert", out, err) ? kDone : kFailed;
+    }
+    const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
+    std::vector<std::string> outputs{o.output};
+    if (isTiled(outExt)) {
+        outputs.push_back(tilesetImagePath(o.output, "terrains"));
+        outputs.push_back(tilesetImagePath(o.output, "elevations"));
+    }
+    std::string error;
+    for (const std::string& path : outputs)
+        if (!checkOutput(path, {o.input}, error)) {
+            err << "tarven-convert: " << error << "\n";
+            return kFailed;
+        }
+
+    Progress progress("Converting " + quoted(o.input), o.quiet);
+    HxMap map(0, 0);
+    if (inExt == "map") {
+        if (!loadMapFor("tarven-convert", o.input, map, err)) return kFailed;
+    } else {
+        exchange::TileMap tiles;
+        std::uint64_t guessed = 0;
+        if (!exchange::readTileMap(o.input, exchange::Limits{}, tiles, error) ||
+            !exchange::importMap(tiles, map, guessed, error)) {
+            err << "tarven-convert: " << quoted(o.input) << ": " << error << "\n";
+            return kFailed;
+        }
+        if (guessed > 0 && !o.quiet)
+            err << "tarven-convert: " << quoted(o.input) << ": " << guessed << " of "
+                << static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys())
+                << " cells carry no Tarven terrain; their terrain was guessed from the tile names or set to '?'\n";
+    }
+    progress.update(0.4);
+
+    if (outExt == "map") {
+        // Tarven's own save, through a temporary file of its own that the
+        // signal cleanup does not know: the signals wait until it is done.
+        sigset_t stop, before;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigaddset(&stop, SIGTERM);
+        sigaddset(&stop, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &stop, &before);
+        const bool saved = map.saveMap(o.output.c_str());
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        std::fflush(stdout);
+        if (!saved) {
+            err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";
+            return kFailed;
+        }
+        progress.finish();
+        return kDone;
+    }
+
+    // What could not be read back is not written.
+    const std::uint64_t cells = static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys());
+    if (cells > exchange::Limits{}.maxCells) {
+        err << "tarven-convert: " << quoted(o.input) << ": the map of " << map.xs() << " x " << map.ys()
+            << " cells is larger than the " << exchange::Limits{}.maxCells << " cells a tile map can have\n";
+        return kFailed;
+    }
+    const exchange::ExportedMap exported =
+        exchange::exportMap(map, o.zoom, baseName(outputs[1]), baseName(outputs[2]));
+    std::vector<std::pair<char, int>> terrainTiles, elevationTiles;
+    for (char t : exported.terrains) terrainTiles.emplace_back(t, 0);
+    for (int e : exported.elevations) elevationTiles.emplace_back('^', e);
+    const std::string text = outExt == "tmx" ? exchange::writeTmx(exported.tiles, o.encoding)
+                                             : exchange::writeTmj(exported.tiles, o.encoding);
+    progress.update(0.8);
+    OutputFile files[3];
+    bool ok = files[0].open(outputs[0], error) && writeText(files[0], text, outputs[0], error) &&
+              files[1].open(outputs[1], error) && writeImage(files[1], o.zoom, terrainTiles, outputs[1], error) &&
+              files[2].open(outputs[2], error) && writeImage(files[2], o.zoom, elevationTiles, outputs[2], error);
+    // The images first: a map whose images are missing does not open.
+    ok = ok && files[1].commit(error) && files[2].commit(error) && files[0].commit(error);
+    if (!ok) {
+        err << "tarven-convert: " << error << "\n";
+        return kFailed;
+    }
+    progress.finish();
+    return kDone;
+}
+
+}  // namespace tools

@@ -1,0 +1,171 @@
+// The vector picture's geometry and the poster's arithmetic, without
+// drawing: sizes, sheet counts, labels and hex numbers.
+#include <gtest/gtest.h>
+
+#include "hxmap.h"
+#include "hxterrains.h"
+#include "hxvector.h"
+#include "poster.h"
+
+TEST(VectorGeometry, SizeAndPlaces) {
+    const double p = 12;
+    struct Row {
+        const char* name;
+        hexgeom::CellRange cells;
+        double w, h;
+        int col, row;      // a cell whose place is checked
+        double x, y;
+    };
+    const Row rows[] = {
+        {"one even column: no half-hex above", {0, 0, 0, 0}, 16, 12, 0, 0, 0, 0},
+        {"one odd column", {1, 0, 1, 2}, 16, 36, 1, 2, 0, 24},
+        {"even then odd: the even column lower", {0, 0, 1, 0}, 28, 18, 0, 0, 0, 6},
+        {"odd then even", {3, 5, 4, 5}, 28, 18, 4, 5, 12, 6},
+        {"a block: columns one pitch apart", {2, 1, 5, 3}, 3 * 12 + 16, 3 * 12 + 6, 5, 3, 36, 24},
+    };
+    for (const Row& row : rows) {
+        const hxvec::Size size = hxvec::pictureSize(row.cells, p);
+        EXPECT_DOUBLE_EQ(size.w, row.w) << row.name;
+        EXPECT_DOUBLE_EQ(size.h, row.h) << row.name;
+        const hxvec::Place place = hxvec::hexOrigin(row.cells, p, row.col, row.row);
+        EXPECT_DOUBLE_EQ(place.x, row.x) << row.name;
+        EXPECT_DOUBLE_EQ(place.y, row.y) << row.name;
+    }
+}
+
+TEST(VectorGeometry, CellsInARectangle) {
+    const hexgeom::CellRange all{0, 0, 99, 49};
+    const double p = 10;
+    struct Row {
+        const char* name;
+        double x, y, w, h;
+        bool empty;
+        hexgeom::Point mustHold[2];   // cells whose hexagons reach in
+    };
+    const Row rows[] = {
+        {"the top-left corner", 0, 0, 5, 5, false, {{0, 0}, {0, 0}}},
+        {"the middle of a sheet", 300, 200, 180, 267, false, {{30, 20}, {48, 46}}},
+        {"where a right slant meets the next column", 12.5, 9, 0.8, 0.9, false, {{0, 0}, {1, 0}}},
+        {"the last cells", 990, 495, 10, 10, false, {{99, 49}, {99, 49}}},
+        {"right of the picture", 2000, 0, 100, 100, true, {}},
+        {"below the picture", 0, 900, 100, 100, true, {}},
+    };
+    for (const Row& row : rows) {
+        const hexgeom::CellRange r = hxvec::cellsIn(all, p, row.x, row.y, row.w, row.h);
+        EXPECT_EQ(r.empty(), row.empty) << row.name << ": " << r;
+        if (row.empty) continue;
+        for (const hexgeom::Point& c : row.mustHold) EXPECT_TRUE(hexgeom::contains(r, c.x, c.y)) << row.name << ": " << r;
+        EXPECT_GE(r.x1, all.x1) << row.name;
+        EXPECT_LE(r.x2, all.x2) << row.name;
+        EXPECT_GE(r.y1, all.y1) << row.name;
+        EXPECT_LE(r.y2, all.y2) << row.name;
+    }
+}
+
+TEST(Poster, SheetsOfAPicture) {
+    struct Row {
+        const char* name;
+        double w, h;
+        poster::Paper paper;
+        double margin, overlap;
+        double columns, rows, pages;
+    };
+    const double medium254W = 199 * 25.4 + 4 * 25.4 / 3, medium254H = 150 * 25.4 + 25.4 / 2;
+    const Row rows[] = {
+        {"medium at 1 inch on A4", medium254W, medium254H, {210, 297}, 10, 10, 29, 15, 436},
+        {"medium at 10 mm on A4", 199 * 10 + 40 / 3.0, 1505, {210, 297}, 10, 10, 12, 6, 73},
+        {"exactly the printable area", 190, 277, {210, 297}, 10, 10, 1, 1, 1},
+        {"a hair more than the area", 190.01, 277, {210, 297}, 10, 10, 2, 1, 3},
+        {"two sheets exactly, overlap counted once", 190 + 180, 277, {210, 297}, 10, 10, 2, 1, 3},
+        {"no margins, no overlap", 421, 297, {210, 297}, 0, 0, 3, 1, 4},
+    };
+    for (const Row& row : rows) {
+        poster::Layout l;
+        std::string reason;
+        ASSERT_TRUE(poster::layout(row.w, row.h, row.paper, row.margin, row.overlap, l, reason)) << row.name;
+        EXPECT_EQ(l.columns, row.columns) << row.name;
+        EXPECT_EQ(l.rows, row.rows) << row.name;
+        EXPECT_EQ(l.pages(), row.pages) << row.name;
+        // The last sheet reaches the picture's end, the one before does not.
+        EXPECT_GE(l.sheetX(static_cast<int>(l.columns) - 1) + l.areaW, row.w - 1e-6) << row.name;
+        EXPECT_GE(l.sheetY(static_cast<int>(l.rows) - 1) + l.areaH, row.h - 1e-6) << row.name;
+        if (l.columns > 1) {
+            EXPECT_LT(l.sheetX(static_cast<int>(l.columns) - 2) + l.areaW, row.w) << row.name;
+        }
+    }
+    poster::Layout l;
+    std::string reason;
+    EXPECT_FALSE(poster::layout(100, 100, {210, 297}, 96, 0, l, reason));
+    EXPECT_FALSE(poster::layout(100, 100, {210, 297}, 10, 95, l, reason));
+}
+
+TEST(Poster, PaperLabelsAndNumbers) {
+    struct PaperRow {
+        const char* text;
+        bool ok;
+        double w, h;
+    };
+    const PaperRow papers[] = {
+        {"a4", true, 210, 297},          {"A3", true, 297, 420},          {"Letter", true, 215.9, 279.4},
+        {"300x200mm", true, 300, 200},   {"215.9x279.4MM", true, 215.9, 279.4},
+        {"a5", false, 0, 0},             {"300x200", false, 0, 0},        {"x200mm", false, 0, 0},
+        {"49x100mm", false, 0, 0},       {"5001x100mm", false, 0, 0},     {"1.2.3x100mm", false, 0, 0},
+        {"-300x200mm", false, 0, 0},     {"", false, 0, 0},
+    };
+    for (const PaperRow& row : papers) {
+        poster::Paper paper;
+        EXPECT_EQ(poster::parsePaper(row.text, paper), row.ok) << row.text;
+        if (!row.ok) continue;
+        EXPECT_DOUBLE_EQ(paper.w, row.w) << row.text;
+        EXPECT_DOUBLE_EQ(paper.h, row.h) << row.text;
+    }
+
+    struct LabelRow {
+        int column, row;
+        const char* label;
+    };
+    const LabelRow labels[] = {{0, 0, "A1"}, {1, 2, "B3"}, {25, 0, "Z1"}, {26, 9, "AA10"}, {701, 0, "ZZ1"},
+                               {702, 0, "AAA1"}};
+    for (const LabelRow& row : labels) EXPECT_EQ(poster::sheetLabel(row.column, row.row), row.label);
+
+    struct NumberRow {
+        int col, row, mapW, mapH;
+        const char* number;
+    };
+    const NumberRow numbers[] = {
+        {0, 0, 24, 16, "0101"},          {9, 11, 24, 16, "1012"},        {98, 98, 99, 99, "9999"},
+        {99, 0, 100, 150, "100001"},     {0, 149, 200, 150, "001150"},   {0, 0, 1000, 9, "000101"},
+    };
+    for (const NumberRow& row : numbers) EXPECT_EQ(hxvec::hexNumber(row.col, row.row, row.mapW, row.mapH), row.number);
+}
+
+TEST(Legend, TerrainsInTheRegionInCatalogueOrder) {
+    HxMap map(4, 2);
+    const char terrains[2][4] = {{'~', '@', '~', 'x'}, {'?', '~', '#', '@'}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) {
+            map.st(x, y, terrains[y][x]);
+            map.se(x, y, 5);
+        }
+    const HxTerrainSet set;
+    const hxpic::Colours colours(set);
+    struct Row {
+        const char* name;
+        hexgeom::CellRange cells;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {
+        {"whole map", {0, 0, 3, 1}, {"Road", "Building", "Water", "Unpainted", "Unknown terrain 'x'"}},
+        {"left half", {0, 0, 1, 1}, {"Building", "Water", "Unpainted"}},
+        {"one cell", {3, 1, 3, 1}, {"Building"}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> names;
+        for (const hxvec::LegendEntry& e : hxvec::legendEntries(map, row.cells, set, colours)) names.push_back(e.name);
+        EXPECT_EQ(names, row.names) << row.name;
+    }
+    // The swatch shows elevation 0, not the cells' shading.
+    const auto entries = hxvec::legendEntries(map, {1, 0, 1, 0}, set, colours);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].colour, colours.at('@', 0));
+}

@@ -1,0 +1,379 @@
+// Pictures to print and publish, read back with other programs: PDF with
+// poppler's pdfinfo, pdftotext and pdftoppm, SVG with rsvg-convert, PNG
+// with libpng.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "pngread.h"
+#include "tools.h"
+
+namespace {
+
+const std::string kSmallMap = TARVEN_EXAMPLES "/small.map";    // 24 x 16
+const std::string kMediumMap = TARVEN_EXAMPLES "/medium.map";  // 200 x 150
+constexpr double kPt = 72 / 25.4;   // points per millimetre
+
+struct Folder {
+    std::string path;
+    Folder() {
+        char name[] = "/tmp/tarven-publish-XXXXXX";
+        path = ::mkdtemp(name);
+    }
+    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// Standard output of a shell command, and its exit status.
+std::string capture(const std::string& command, int* status = nullptr) {
+    std::string text;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+        const int s = ::pclose(pipe);
+        if (status) *status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    }
+    return text;
+}
+
+int render(const std::vector<std::string>& args, std::string* err = nullptr) {
+    std::ostringstream out, errors;
+    const int code = tools::runRender(args, out, errors);
+    if (err) *err = errors.str();
+    return code;
+}
+
+// The text after `key` up to the end of its line, "" when `key` is missing.
+std::string after(const std::string& text, const std::string& key, std::size_t from = 0) {
+    const std::size_t at = text.find(key, from);
+    if (at == std::string::npos) return std::string();
+    const std::size_t start = at + key.size(), end = text.find('\n', start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+struct PdfInfo {
+    int pages = 0;
+    double firstW = 0, firstH = 0, lastW = 0, lastH = 0;   // points
+};
+PdfInfo pdfInfo(const std::string& path) {
+    PdfInfo info;
+    info.pages = std::atoi(after(capture("pdfinfo '" + path + "'"), "Pages:").c_str());
+    const auto size = [&](int page, double& w, double& h) {
+        const std::string n = std::to_string(page);
+        std::istringstream line(after(capture("pdfinfo -f " + n + " -l " + n + " '" + path + "'"), "size:"));
+        std::string x;
+        line >> w >> x >> h;
+    };
+    size(1, info.firstW, info.firstH);
+    size(info.pages, info.lastW, info.lastH);
+    return info;
+}
+
+// The words of one page with their boxes, as pdftotext finds them.
+struct Word {
+    double xMin, yMin, xMax, yMax;
+    std::string text;
+};
+std::vector<Word> pdfWords(const std::string& path, int page) {
+    const std::string html = capture("pdftotext -bbox -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                                     " '" + path + "' -");
+    std::vector<Word> words;
+    const auto number = [&](std::size_t at, const char* name) {
+        const std::size_t q = html.find(std::string(name) + "=\"", at);
+        return q == std::string::npos ? 0.0 : std::atof(html.c_str() + q + std::strlen(name) + 2);
+    };
+    for (std::size_t at = html.find("<word "); at != std::string::npos; at = html.find("<word ", at + 1)) {
+        const std::size_t open = html.find('>', at), close = html.find("</word>", at);
+        if (open == std::string::npos || close == std::string::npos) break;
+        words.push_back(Word{number(at, "xMin"), number(at, "yMin"), number(at, "xMax"), number(at, "yMax"),
+                             html.substr(open + 1, close - open - 1)});
+    }
+    return words;
+}
+
+bool hasWord(const std::vector<Word>& words, const std::string& text) {
+    for (const Word& w : words)
+        if (w.text == text) return true;
+    return false;
+}
+
+// The smallest distance between two labels of one column of hexes: the
+// row pitch as the reader measures it.
+double labelPitch(const std::vector<Word>& words) {
+    std::map<long, std::vector<double>> columns;
+    for (const Word& w : words)
+        if (!w.text.empty() && w.text.find_first_not_of("0123456789") == std::string::npos && w.text.size() < 3)
+            columns[std::lround((w.xMin + w.xMax) / 2 * 10)].push_back(w.yMin);
+    double best = 0;
+    for (auto& column : columns) {
+        std::sort(column.second.begin(), column.second.end());
+        for (std::size_t k = 1; k < column.second.size(); ++k) {
+            const double d = column.second[k] - column.second[k - 1];
+            if (d > 0.5 && (best == 0 || d < best)) best = d;
+        }
+    }
+    return best;
+}
+
+// pHYs of a PNG: pixels per metre, 0 when the chunk is missing.
+unsigned pngPixelsPerMetre(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t at = bytes.find("pHYs");
+    if (at == std::string::npos || at + 13 > bytes.size()) return 0;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
+    if (byte(at + 12) != 1) return 0;   // not per metre
+    return byte(at + 4) << 24 | byte(at + 5) << 16 | byte(at + 6) << 8 | byte(at + 7);
+}
+
+// width="...mm" and height="...mm" of an SVG, 0 when not in millimetres.
+std::pair<double, double> svgSizeMm(const std::string& path) {
+    std::ifstream in(path);
+    std::string head(2048, '\0');
+    in.read(&head[0], static_cast<std::streamsize>(head.size()));
+    const std::size_t svg = head.find("<svg ");
+    const auto mm = [&](const char* name) {
+        const std::size_t q = head.find(std::string(" ") + name + "=\"", svg);
+        if (svg == std::string::npos || q == std::string::npos) return 0.0;
+        char* end = nullptr;
+        const double v = std::strtod(head.c_str() + q + std::strlen(name) + 3, &end);
+        return std::strncmp(end, "mm\"", 3) == 0 ? v : 0.0;
+    };
+    return {mm("width"), mm("height")};
+}
+
+}  // namespace
+
+// One table across the formats: each row renders one picture and checks
+// what a reader of that format finds in it.
+TEST(Publish, FormatsReadBack) {
+    Folder dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;   // the output's name comes last
+        // PDF: pages, a sheet's size in points, words on a page, label pitch
+        int pages;
+        double pageW, pageH;
+        int wordsPage;
+        std::vector<std::string> words;
+        double pitchMm;
+        // SVG: size in mm; PNG: pixels per metre, largest size
+        double svgW, svgH;
+        unsigned ppm;
+        int maxW, maxH;
+    };
+    const double small254W = 23 * 25.4 + 4 * 25.4 / 3, small254H = 16 * 25.4 + 25.4 / 2;
+    const Row rows[] = {
+        {"medium at 1 inch on A4: 29 x 15 sheets and the index", {kMediumMap, "m.pdf"},
+         436, 595.28, 841.89, 2, {"A1", "100", "mm"}, 0, 0, 0, 0, 0, 0},
+        {"medium at 10 mm on A4: 12 x 6 sheets and the index", {"--hex-mm", "10", kMediumMap, "m.pdf"},
+         73, 595.28, 841.89, 1, {"Assembly", "A1", "L6"}, 0, 0, 0, 0, 0, 0},
+        {"a region that fits one sheet: no index, labels one inch apart",
+         {"--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1, {"100", "mm"}, 25.4, 0, 0, 0, 0, 0},
+        {"labels 10 mm apart on Letter", {"--hex-mm", "10", "--paper", "letter", "--cells", "0,0,15,20", kMediumMap,
+                                          "m.pdf"},
+         1, 612, 792, 1, {"100", "mm"}, 10, 0, 0, 0, 0, 0},
+        {"hex numbers move the labels but keep their pitch",
+         {"--numbers", "--hex-mm", "20", "--cells", "0,0,6,8", kSmallMap, "m.pdf"}, 1, 595.28, 841.89, 1,
+         {"0101", "0608"}, 20, 0, 0, 0, 0, 0},
+        {"fit-page turns A3 to suit a wide map", {"--fit-page", "--paper", "a3", kMediumMap, "m.pdf"},
+         1, 1190.55, 841.89, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0},
+        {"legend on the index page", {"--legend", "--hex-mm", "10", kMediumMap, "m.pdf"},
+         73, 595.28, 841.89, 1, {"Grassland", "Water"}, 0, 0, 0, 0, 0, 0},
+        {"a sheet of our own size", {"--paper", "300x200mm", "--cells", "0,0,4,4", kSmallMap, "m.pdf"},
+         1, 300 * kPt, 200 * kPt, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0},
+        {"SVG at 1 inch", {kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0, small254W + 0.3, small254H + 0.3, 0, 0, 0},
+        {"SVG at 10 mm", {"--hex-mm", "10", kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0,
+         23 * 10 + 40 / 3.0 + 0.3, 16 * 10 + 5 + 0.3, 0, 0, 0},
+        {"PNG at 300 dpi", {"--dpi", "300", kSmallMap, "p.png"}, 0, 0, 0, 0, {}, 0, 0, 0, 11811, 0, 0},
+        {"PNG fitted in 800 x 600", {"--fit", "800x600", kMediumMap, "p.png"}, 0, 0, 0, 0, {}, 0, 0, 0, 0, 800, 600},
+        {"PNG with a legend fitted in 500 x 500", {"--fit", "500x500", "--legend", kSmallMap, "p.png"},
+         0, 0, 0, 0, {}, 0, 0, 0, 0, 500, 500},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        const std::string out = dir / args.back();
+        args.back() = out;
+        std::string err;
+        ASSERT_EQ(render(args, &err), 0) << row.name << ": " << err;
+        if (row.pages > 0) {
+            const PdfInfo info = pdfInfo(out);
+            EXPECT_EQ(info.pages, row.pages) << row.name;
+            EXPECT_NEAR(info.lastW, row.pageW, 0.01) << row.name;
+            EXPECT_NEAR(info.lastH, row.pageH, 0.01) << row.name;
+            // The sheets are as asked; the index of these wide regions is
+            // turned to show them larger.
+            EXPECT_NEAR(info.firstW, row.pages > 1 ? row.pageH : row.pageW, 0.01) << row.name;
+            const std::vector<Word> words = pdfWords(out, row.wordsPage);
+            for (const std::string& w : row.words) EXPECT_TRUE(hasWord(words, w)) << row.name << ": " << w;
+            if (row.pitchMm > 0) {
+                EXPECT_NEAR(labelPitch(words), row.pitchMm * kPt, 0.05) << row.name;
+            }
+        } else if (row.svgW > 0) {
+            const auto size = svgSizeMm(out);
+            EXPECT_NEAR(size.first, row.svgW, 0.001) << row.name;
+            EXPECT_NEAR(size.second, row.svgH, 0.001) << row.name;
+            int status = -1;
+            capture("rsvg-convert -o '" + dir / "svg.png" + "' '" + out + "'", &status);
+            EXPECT_EQ(status, 0) << row.name;
+            DecodedPng png;
+            EXPECT_TRUE(readPng(dir / "svg.png", png)) << row.name;
+        } else {
+            DecodedPng png;
+            ASSERT_TRUE(readPng(out, png)) << row.name;
+            EXPECT_EQ(pngPixelsPerMetre(out), row.ppm) << row.name;
+            if (row.maxW > 0) {
+                EXPECT_LE(png.width, row.maxW) << row.name;
+                EXPECT_LE(png.height, row.maxH) << row.name;
+                // The largest zoom whose map fits; with a legend below it
+                // the map may have to be smaller.
+                int largest = 0;
+                const hexgeom::CellRange all{0, 0, row.args[row.args.size() - 2] == kSmallMap ? 23 : 199,
+                                             row.args[row.args.size() - 2] == kSmallMap ? 15 : 149};
+                for (int z = 0; z <= 64; ++z) {
+                    const tools::PictureSize size = tools::pictureSize(z, all);
+                    if (size.width <= row.maxW && size.height <= row.maxH) largest = z;
+                }
+                const tools::PictureSize best = tools::pictureSize(largest, all);
+                if (row.args.front() == "--legend" || row.args[2] == "--legend") {
+                    EXPECT_LE(png.width, best.width) << row.name;
+                    EXPECT_GT(png.width, tools::pictureSize(largest - 2, all).width) << row.name;
+                } else {
+                    EXPECT_EQ(png.width, best.width) << row.name;
+                    EXPECT_EQ(png.height, best.height) << row.name;
+                }
+            }
+        }
+    }
+}
+
+TEST(Publish, RefusedCombinations) {
+    Folder dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    };
+    const std::string pdf = dir / "o.pdf", png = dir / "o.png", svg = dir / "o.svg";
+    const Row rows[] = {
+        {"JPEG is not written as PNG", {kSmallMap, dir / "o.jpg"}, 2, "supported: .png, .pdf, .svg"},
+        {"poster over 500 pages", {"--hex-mm", "40", kMediumMap, pdf}, 1, "--max-pages"},
+        {"a lower page limit", {"--max-pages", "72", "--hex-mm", "10", kMediumMap, pdf}, 1, "73 pages"},
+        {"margins eat the sheet", {"--margin-mm", "100", kSmallMap, pdf}, 1, "margins"},
+        {"overlap as large as the sheet", {"--overlap-mm", "150", kSmallMap, pdf}, 1, "overlap"},
+        {"paper of no known size", {"--paper", "a5", kSmallMap, pdf}, 2, "--paper wants"},
+        {"paper too small", {"--paper", "20x30mm", kSmallMap, pdf}, 2, "--paper wants"},
+        {"hex of no size", {"--hex-mm", "0", kSmallMap, pdf}, 2, "--hex-mm wants"},
+        {"fit-page and a hex size", {"--fit-page", "--hex-mm", "10", kSmallMap, pdf}, 2, "--fit-page"},
+        {"zoom in a PDF", {"--zoom", "20", kSmallMap, pdf}, 2, "--zoom is for PNG"},
+        {"paper for a PNG", {"--paper", "a4", kSmallMap, png}, 2, "--paper is for PDF"},
+        {"fit-page for an SVG", {"--fit-page", kSmallMap, svg}, 2, "--fit-page is for PDF"},
+        {"hex size for a PNG without dpi", {"--hex-mm", "10", kSmallMap, png}, 2, "needs --dpi"},
+        {"fit and zoom", {"--fit", "100x100", "--zoom", "3", kSmallMap, png}, 2, "--fit chooses"},
+        {"fit of no pixels", {"--fit", "0x100", kSmallMap, png}, 2, "--fit wants"},
+        {"fit smaller than zoom 0", {"--fit", "10x10", kSmallMap, png}, 1, "even at zoom 0"},
+        {"background of no colour", {"--background", "#12345", kSmallMap, png}, 2, "--background wants"},
+        {"flag with a value", {"--legend=yes", kSmallMap, png}, 2, "takes no value"},
+        {"a pixel limit is for PNG", {"--max-pixels", "100", kSmallMap, svg}, 2, "--max-pixels is for PNG"},
+    };
+    for (const Row& row : rows) {
+        std::string err;
+        EXPECT_EQ(render(row.args, &err), row.code) << row.name << ": " << err;
+        EXPECT_NE(err.find(row.says), std::string::npos) << row.name << ": " << err;
+        EXPECT_NE(::access(row.args.back().c_str(), F_OK), 0) << row.name << ": something was written";
+    }
+    // The limit can be raised.
+    EXPECT_EQ(render({"--max-pages", "73", "--hex-mm", "10", kMediumMap, pdf}), 0);
+}
+
+TEST(Publish, PngBackgroundZoomFromSizeAndDecorations) {
+    Folder dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        int zoom;                 // whose picture size the PNG has (legend aside)
+        std::uint32_t corner;     // pixel (0, 0): outside the hexes
+        bool taller;              // a legend strip below the map
+    };
+    const Row rows[] = {
+        {"transparent by default", {"--zoom", "20"}, 20, 0, false},
+        {"white", {"--zoom", "20", "--background", "white"}, 20, 0xffffffffu, false},
+        {"a colour of our own", {"--zoom", "20", "--background", "#102030"}, 20, 0xff102030u, false},
+        {"an inch at 96 dpi is zoom 64 at most", {"--hex-mm", "25.4", "--dpi", "96"}, 64, 0, false},
+        {"10 mm at 96 dpi: 38 pixels, zoom 37", {"--hex-mm", "10", "--dpi", "96"}, 37, 0, false},
+        {"tiny hexes stay hexes", {"--hex-mm", "1", "--dpi", "72"}, 8, 0, false},
+        {"legend strip", {"--zoom", "20", "--legend"}, 20, 0, true},
+        {"numbers on white", {"--zoom", "30", "--numbers", "--background", "white"}, 30, 0xffffffffu, false},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.push_back(kSmallMap);
+        args.push_back(dir / "p.png");
+        std::string err;
+        ASSERT_EQ(render(args, &err), 0) << row.name << ": " << err;
+        DecodedPng png;
+        ASSERT_TRUE(readPng(dir / "p.png", png)) << row.name;
+        const tools::PictureSize size = tools::pictureSize(row.zoom, hexgeom::CellRange{0, 0, 23, 15});
+        EXPECT_EQ(png.width, size.width) << row.name;
+        if (row.taller) {
+            EXPECT_GT(png.height, size.height) << row.name;
+        } else {
+            EXPECT_EQ(png.height, size.height) << row.name;
+        }
+        EXPECT_EQ(png.at(0, 0), row.corner) << row.name;
+    }
+}
+
+// The PDF drawn at the resolution that makes a hex as many pixels high as
+// a zoom's pitch shows the window's picture at that zoom: every pixel that
+// lies inside a hexagon (away from outlines, labels and anti-aliased
+// edges) in both pictures has the same colour in both.
+TEST(Publish, PdfMatchesThePngOfAZoom) {
+    Folder dir;
+    for (int zoom : {15, 32}) {
+        const int p = zoom + 1;
+        ASSERT_EQ(render({"--zoom", std::to_string(zoom), kSmallMap, dir / "z.png"}), 0);
+        // A one-inch margin is p pixels at p dots per inch.
+        std::string err;
+        ASSERT_EQ(render({"--paper", "700x500mm", "--margin-mm", "25.4", kSmallMap, dir / "z.pdf"}, &err), 0) << err;
+        int status = -1;
+        capture("pdftoppm -r " + std::to_string(p) + " -png -singlefile '" + dir / "z.pdf" + "' '" + dir / "r" + "'",
+                &status);
+        ASSERT_EQ(status, 0);
+        DecodedPng window, paper;
+        ASSERT_TRUE(readPng(dir / "z.png", window));
+        ASSERT_TRUE(readPng(dir / "r.png", paper));
+        ASSERT_GE(paper.width, window.width + p);
+        ASSERT_GE(paper.height, window.height + p);
+
+        const auto uniform = [](const DecodedPng& img, int x, int y, int dx, int dy) {
+            const std::uint32_t c = img.at(x + dx, y + dy);
+            if ((c >> 24) != 255 || (c & 0xffffff) == 0) return false;
+            for (int j = -1; j <= 1; ++j)
+                for (int i = -1; i <= 1; ++i)
+                    if (img.at(x + dx + i, y + dy + j) != c) return false;
+            return true;
+        };
+        std::size_t compared = 0, differ = 0, covered = 0;
+        for (int y = 2; y < window.height - 2; ++y)
+            for (int x = 2; x < window.width - 2; ++x) {
+                if ((window.at(x, y) >> 24) != 0) ++covered;
+                if (!uniform(window, x, y, 0, 0) || !uniform(paper, x, y, p, p)) continue;
+                ++compared;
+                if (window.at(x, y) != paper.at(x + p, y + p)) ++differ;
+            }
+        EXPECT_EQ(differ, 0u) << "zoom " << zoom;
+        // A good part of the picture was compared: it is not all outline.
+        EXPECT_GT(compared, covered / 3) << "zoom " << zoom;
+    }
+}
