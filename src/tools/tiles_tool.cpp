@@ -27,6 +27,7 @@
 #include "pngbands.h"
 #include "progress.h"
 #include "textlabels.h"
+#include "toolargs.h"
 #include "tools.h"
 
 namespace tools {
@@ -333,53 +334,33 @@ std::string levelFolder(const std::string& outdir, std::size_t z) { return outdi
 }  // namespace
 
 bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, std::string& reason) {
+    const std::vector<OptionSpec> specs = {{"--help", false},     {"--version", false},  {"--quiet", false, 'q'},
+                                           {"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}};
+    std::vector<GivenOption> given;
     std::vector<std::string> files;
-    bool optionsEnd = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnd || a.size() < 2 || a[0] != '-') {
-            files.push_back(a);
-            continue;
-        }
-        std::string name = a, value;
-        bool hasValue = false;
-        const std::size_t eq = a.find('=');
-        if (a.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            hasValue = true;
-        }
-        if (name == "--") {
-            optionsEnd = true;
-        } else if ((name == "--help" || name == "--version" || name == "--quiet" || name == "-q") && !hasValue) {
-            (name == "--help" ? o.help : name == "--version" ? o.version : o.quiet) = true;
-        } else if (name == "--max-pitch" || name == "--max-tiles" || name == "--leaflet") {
-            if (!hasValue) {
-                if (i + 1 == args.size()) {
-                    reason = name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
+    if (!scanArguments(args, specs, given, files, reason)) return false;
+    for (const GivenOption& g : given) {
+        std::uint64_t n = 0;
+        if (g.name == "--help") {
+            o.help = true;
+        } else if (g.name == "--version") {
+            o.version = true;
+        } else if (g.name == "--quiet") {
+            o.quiet = true;
+        } else if (g.name == "--leaflet") {
+            o.leaflet = g.value;
+        } else if (g.name == "--max-pitch") {
+            if (!parseCount(g.value, n) || n < 1 || n > 64 || (n & (n - 1)) != 0) {
+                reason = "the pitch must be 1, 2, 4, 8, 16, 32 or 64, not " + quoted(g.value);
+                return false;
             }
-            std::uint64_t n = 0;
-            if (name == "--leaflet") {
-                o.leaflet = value;
-            } else if (name == "--max-pitch") {
-                if (!parseCount(value, n) || n < 1 || n > 64 || (n & (n - 1)) != 0) {
-                    reason = "the pitch must be 1, 2, 4, 8, 16, 32 or 64, not " + quoted(value);
-                    return false;
-                }
-                o.maxPitch = static_cast<int>(n);
-            } else {
-                if (!parseCount(value, n) || n < 1) {
-                    reason = "--max-tiles wants a whole number of at least 1, not " + quoted(value);
-                    return false;
-                }
-                o.maxTiles = n;
-            }
+            o.maxPitch = static_cast<int>(n);
         } else {
-            reason = "unknown option " + quoted(a);
-            return false;
+            if (!parseCount(g.value, n) || n < 1) {
+                reason = "--max-tiles wants a whole number of at least 1, not " + quoted(g.value);
+                return false;
+            }
+            o.maxTiles = n;
         }
     }
     if (o.help || o.version) return true;
