@@ -37,8 +37,9 @@ public:
     void resize(int x, int y, bool redraw);
     // Reads a map file into the view. On success the zoom becomes 8; on
     // failure the map, zoom and scroll position stay as they were and
-    // lastError() holds the message.
-    bool loadMap(const char* file, bool redraw);
+    // lastError() holds the message. The hooks follow the load and may stop
+    // it; a stopped load is a failed one.
+    bool loadMap(const char* file, bool redraw, const LoadHooks& hooks = LoadHooks());
     void updateHexPic(int x, int y, bool redraw);
     void st(int x, int y, int t);
     void se(int x, int y, int e);

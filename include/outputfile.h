@@ -39,6 +39,9 @@ public:
     int fd() const;
     bool commit(std::string& error);   // flush, fsync, keep the old file's mode (or 0666 & ~umask), close, rename
     void discard();
+    // For tools that write many files and make them durable together at the
+    // end (syncfs): commit() then skips the fsync of the file and its folder.
+    void deferSync() { sync = false; }
 
 private:
     std::string path;        // as the caller named it, for messages
@@ -50,6 +53,7 @@ private:
     bool exists = false;     // the target existed when opened
     unsigned mode = 0;       // the permission bits the file gets
     unsigned owner = 0, group = 0;
+    bool sync = true;
 };
 
 // Extensions: lower-case extension of a path without the dot ("" if none).

@@ -136,6 +136,8 @@ public:
 
     WrappedHxMapView* hxmv = nullptr;
     HxToolBar* tb = nullptr;
+    // A map load that runs longer than this shows a progress dialog.
+    long loadProgressDelayMs = 500;
     wxMenuBar* mb = nullptr;
 
 protected:

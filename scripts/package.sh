@@ -29,13 +29,14 @@ dpkg-deb --extract "$deb" "$unpacked"
 status=0
 echo "=== contents"
 expected=(
-  usr/bin/tarven usr/bin/tarven-render usr/bin/tarven-stats
+  usr/bin/tarven usr/bin/tarven-render usr/bin/tarven-stats usr/bin/tarven-tiles
   usr/share/applications/tarven.desktop
   usr/share/icons/hicolor/scalable/apps/tarven.svg
   usr/share/icons/hicolor/16x16/apps/tarven.png usr/share/icons/hicolor/32x32/apps/tarven.png
   usr/share/icons/hicolor/48x48/apps/tarven.png usr/share/icons/hicolor/256x256/apps/tarven.png
   usr/share/metainfo/org.tarven.Tarven.metainfo.xml
   usr/share/man/man1/tarven.1.gz usr/share/man/man1/tarven-render.1.gz usr/share/man/man1/tarven-stats.1.gz
+  usr/share/man/man1/tarven-tiles.1.gz
   usr/share/doc/tarven/copyright usr/share/doc/tarven/changelog.gz
   usr/share/doc/tarven/examples/small.map usr/share/doc/tarven/examples/medium.map
   usr/share/doc/tarven/examples/large.map

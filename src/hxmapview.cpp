@@ -119,8 +119,8 @@ void HxMapView::resize(int x, int y, bool redraw) {
     if (redraw) Refresh(true, nullptr);
 }
 
-bool HxMapView::loadMap(const char* file, bool redraw) {
-    if (!HxMap::loadMap(file)) return false;
+bool HxMapView::loadMap(const char* file, bool redraw, const LoadHooks& hooks) {
+    if (!HxMap::loadMap(file, hooks)) return false;
     setZoom(8);
     if (redraw) Refresh(true, nullptr);
     return true;

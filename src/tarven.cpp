@@ -1,8 +1,11 @@
 #include "tarven.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include <signal.h>
@@ -10,7 +13,10 @@
 #include <wx/dcclient.h>
 #include <wx/filedlg.h>
 #include <wx/filefn.h>
+#include <wx/filename.h>
 #include <wx/msgdlg.h>
+#include <wx/progdlg.h>
+#include <wx/stopwatch.h>
 #include <wx/textdlg.h>
 
 #ifdef __WXGTK__
@@ -48,6 +54,39 @@ wxMenu* makeModeMenu(int firstId) {
     for (int k = 0; k < 6; ++k) menu->Append(firstId + k, kModeLabels[k], "");
     return menu;
 }
+
+// Follows a map load: once it has run for longer than `delayMs`, a dialog
+// shows the file's name and the share read, with a Cancel button. Its
+// updates let the toolkit handle events, so other windows keep painting
+// while the load runs on this thread.
+class LoadProgress {
+public:
+    LoadProgress(wxWindow* parent, const wxString& path, long delayMs)
+        : parent(parent), name(wxFileName(path).GetFullName()), delayMs(delayMs) {}
+
+    bool update(std::uint64_t done, std::uint64_t total) {
+        if (!dialog && clock.Time() < delayMs) return true;
+        const int permille = total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(999, done * 1000 / total));
+        const wxString message = wxString::Format("Reading %s: %d%%", name, permille / 10);
+        if (!dialog) {
+            dialog = std::make_unique<wxProgressDialog>("Loading map", message, 1000, parent,
+                                                        wxPD_CAN_ABORT | wxPD_APP_MODAL | wxPD_ELAPSED_TIME |
+                                                            wxPD_REMAINING_TIME);
+        }
+        if (!dialog->Update(permille, message) || dialog->WasCancelled()) cancelled = true;
+        return !cancelled;
+    }
+
+    bool wasCancelled() const { return cancelled; }
+
+private:
+    wxWindow* parent;
+    wxString name;
+    long delayMs;
+    wxStopWatch clock;
+    std::unique_ptr<wxProgressDialog> dialog;
+    bool cancelled = false;
+};
 
 }  // namespace
 
@@ -409,7 +448,18 @@ void TarvenFrame::onMenuNew_Window(wxCommandEvent&) { (new TarvenFrame)->Show(tr
 void TarvenFrame::onMenuLoad_map(wxCommandEvent&) {
     const wxString path = wxFileSelector("Select map to load", "", "", "", kMapFilter, wxFD_OPEN, nullptr);
     if (path.empty()) return;
-    if (!hxmv->loadMap(path.fn_str(), true)) {
+    bool ok = false;
+    bool cancelled = false;
+    {
+        LoadProgress progress(this, path, loadProgressDelayMs);
+        LoadHooks hooks;
+        hooks.progress = [&progress](std::uint64_t done, std::uint64_t total) { return progress.update(done, total); };
+        ok = hxmv->loadMap(path.fn_str(), true, hooks);
+        cancelled = progress.wasCancelled();
+    }
+    // A cancelled load leaves the window as it was, with nothing to tell.
+    if (cancelled) return;
+    if (!ok) {
         showError(fileMessage(hxmv->lastError()));
         return;
     }

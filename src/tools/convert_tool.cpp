@@ -23,6 +23,7 @@
 #include "progress.h"
 #include "textlabels.h"
 #include "tilemap.h"
+#include "toolargs.h"
 #include "tools.h"
 
 namespace tools {
@@ -104,55 +105,29 @@ std::string baseName(const std::string& path) {
 }  // namespace
 
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
+    const std::vector<OptionSpec> specs = {{"--help", false},  {"--version", false}, {"--quiet", false, 'q'},
+                                           {"--zoom", true},   {"--encoding", true}};
+    std::vector<GivenOption> given;
     std::vector<std::string> files;
-    bool optionsEnd = false;
+    if (!scanArguments(args, specs, given, files, reason)) return false;
     bool zoomGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnd || a.size() < 2 || a[0] != '-') {
-            files.push_back(a);
-            continue;
-        }
-        std::string name = a, value;
-        bool hasValue = false;
-        const std::size_t eq = a.find('=');
-        if (a.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            hasValue = true;
-        }
-        if (name == "--") {
-            optionsEnd = true;
-        } else if (name == "-q" || name == "--quiet") {
-            if (hasValue) {
-                reason = "--quiet takes no value";
-                return false;
-            }
+    for (const GivenOption& g : given) {
+        if (g.name == "--help") {
+            o.help = true;
+        } else if (g.name == "--version") {
+            o.version = true;
+        } else if (g.name == "--quiet") {
             o.quiet = true;
-        } else if ((name == "--help" || name == "--version") && !hasValue) {
-            (name == "--help" ? o.help : o.version) = true;
-        } else if (name == "--zoom" || name == "--encoding") {
-            if (!hasValue) {
-                if (i + 1 == args.size()) {
-                    reason = name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            if (name == "--encoding") {
-                if (!exchange::parseEncoding(value, o.encoding)) {
-                    reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(value);
-                    return false;
-                }
-            } else if (!parseInt(value, o.zoom)) {
-                reason = "the zoom must be a whole number, not " + quoted(value);
+        } else if (g.name == "--encoding") {
+            if (!exchange::parseEncoding(g.value, o.encoding)) {
+                reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(g.value);
                 return false;
-            } else {
-                zoomGiven = true;
             }
-        } else {
-            reason = "unknown option " + quoted(a);
+        } else if (!parseInt(g.value, o.zoom)) {
+            reason = "the zoom must be a whole number, not " + quoted(g.value);
             return false;
+        } else {
+            zoomGiven = true;
         }
     }
     if (o.help || o.version) return true;

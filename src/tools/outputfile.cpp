@@ -273,7 +273,7 @@ bool OutputFile::commit(std::string& error) {
     if (why.empty() && exists && ::fchown(fd, owner, group) != 0) {
     }
     if (why.empty() && ::fchmod(fd, mode) != 0) why = std::strerror(errno);
-    if (why.empty() && ::fsync(fd) != 0) why = std::strerror(errno);
+    if (why.empty() && sync && ::fsync(fd) != 0) why = std::strerror(errno);
     if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
     file = nullptr;
     if (why.empty() && ::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) why = std::strerror(errno);
@@ -285,7 +285,7 @@ bool OutputFile::commit(std::string& error) {
     tempName.clear();
     // The rename itself made durable; the data already is, so a file system
     // that cannot sync a folder is no failure.
-    ::fsync(dirFd);
+    if (sync) ::fsync(dirFd);
     discard();
     return true;
 }

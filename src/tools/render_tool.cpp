@@ -30,6 +30,7 @@
 #include "poster.h"
 #include "progress.h"
 #include "textlabels.h"
+#include "toolargs.h"
 
 namespace tools {
 
@@ -316,57 +317,32 @@ bool roomForFonts() {
 }  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
+    std::vector<OptionSpec> specs = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
+                                     {"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
+    for (const ValueOption& v : kValueOptions) specs.push_back(OptionSpec{v.name, true});
+    std::vector<GivenOption> given;
     std::vector<std::string> files;
-    bool optionsEnd = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnd || a.size() < 2 || a[0] != '-') {
-            files.push_back(a);
-            continue;
-        }
-        std::string name = a, value;
-        bool hasValue = false;
-        const std::size_t eq = a.find('=');
-        if (a.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            hasValue = true;
-        }
-        if (name == "--") {
-            optionsEnd = true;
-        } else if (name == "--help" && !hasValue) {
+    if (!scanArguments(args, specs, given, files, reason)) return false;
+    for (const GivenOption& g : given) {
+        const std::string& name = g.name;
+        if (name == "--help") {
             o.help = true;
-        } else if (name == "--version" && !hasValue) {
+        } else if (name == "--version") {
             o.version = true;
-        } else if ((name == "--quiet" || name == "-q") && !hasValue) {
+        } else if (name == "--quiet") {
             o.quiet = true;
         } else if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
-            if (hasValue) {
-                reason = name + " takes no value";
-                return false;
-            }
             if (name == "--fit-page") o.fitPage = true;
             else if (name == "--legend") o.legend = true;
             else o.numbers = true;
             o.given.push_back(name);
         } else {
-            const ValueOption* option = nullptr;
-            for (const ValueOption& v : kValueOptions)
-                if (name == v.name) option = &v;
-            if (!option) {
-                reason = "unknown option " + quoted(a);
-                return false;
-            }
-            if (!hasValue) {
-                if (i + 1 == args.size()) {
-                    reason = name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            if (!setValue(name, value, o)) {
-                reason = name == "--zoom" ? "the zoom must be a whole number, not " + quoted(value)
-                                          : name + " wants " + option->wants + ", not " + quoted(value);
+            if (!setValue(name, g.value, o)) {
+                const ValueOption* option = nullptr;
+                for (const ValueOption& v : kValueOptions)
+                    if (name == v.name) option = &v;
+                reason = name == "--zoom" ? "the zoom must be a whole number, not " + quoted(g.value)
+                                          : name + " wants " + option->wants + ", not " + quoted(g.value);
                 return false;
             }
             o.given.push_back(name);

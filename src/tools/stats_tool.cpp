@@ -3,6 +3,7 @@
 
 #include "hxmap.h"
 #include "maprows.h"
+#include "toolargs.h"
 #include "tools.h"
 
 namespace tools {
@@ -24,18 +25,16 @@ const char* const kUsage =
 
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const char* const tool = "tarven-stats";
+    const std::vector<OptionSpec> specs = {{"--help", false}, {"--version", false}};
+    std::vector<GivenOption> given;
     std::vector<std::string> files;
-    bool optionsEnd = false, help = false, version = false;
-    for (const std::string& a : args) {
-        if (optionsEnd || a.size() < 2 || a[0] != '-') files.push_back(a);
-        else if (a == "--") optionsEnd = true;
-        else if (a == "--help") help = true;
-        else if (a == "--version") version = true;
-        else {
-            err << tool << ": unknown option '" << a << "'\n" << kUsage;
-            return kMisuse;
-        }
+    std::string reason;
+    if (!scanArguments(args, specs, given, files, reason)) {
+        err << tool << ": " << reason << "\n" << kUsage;
+        return kMisuse;
     }
+    bool help = false, version = false;
+    for (const GivenOption& g : given) (g.name == "--help" ? help : version) = true;
     if (help || version) {
         if (help) out << kUsage;
         else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";

@@ -1,0 +1,95 @@
+#include "toolargs.h"
+
+#include <cstring>
+
+#include <getopt.h>
+
+namespace tools {
+
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// The long option an argument names, by its exact or shortened name; null
+// when it names none or several.
+const OptionSpec* namedBy(const std::string& arg, const std::vector<OptionSpec>& specs) {
+    const std::string name = arg.substr(0, arg.find('='));
+    const OptionSpec* found = nullptr;
+    for (const OptionSpec& s : specs) {
+        if (name == s.name) return &s;
+        if (name.size() > 2 && std::strncmp(s.name, name.c_str(), name.size()) == 0) {
+            if (found) return nullptr;
+            found = &s;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                   std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason) {
+    // getopt_long wants a writable argv and reports options by number: the
+    // index into specs, past the range of characters.
+    constexpr int kFirst = 256;
+    std::vector<std::string> copies(args);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("tool"));
+    for (std::string& a : copies) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    std::vector<option> table;
+    // "-": file names come back in place, as code 1; ":": a missing value
+    // is told apart from an unknown option.
+    std::string shortOptions = "-:";
+    for (std::size_t k = 0; k < specs.size(); ++k) {
+        table.push_back(option{specs[k].name + 2, specs[k].takesValue ? required_argument : no_argument, nullptr,
+                               kFirst + static_cast<int>(k)});
+        if (specs[k].shortName) {
+            shortOptions += specs[k].shortName;
+            if (specs[k].takesValue) shortOptions += ':';
+        }
+    }
+    table.push_back(option{nullptr, 0, nullptr, 0});
+
+    auto specOf = [&](int code) -> const OptionSpec* {
+        if (code >= kFirst) return &specs[static_cast<std::size_t>(code - kFirst)];
+        for (const OptionSpec& s : specs)
+            if (code > 0 && s.shortName == code) return &s;
+        return nullptr;
+    };
+    const int argc = static_cast<int>(argv.size()) - 1;
+    opterr = 0;
+    optind = 0;   // a fresh scan, for each call
+    for (;;) {
+        const int before = optind < 1 ? 1 : optind;
+        const int code = getopt_long(argc, argv.data(), shortOptions.c_str(), table.data(), nullptr);
+        if (code == -1) break;
+        if (code == 1) {
+            files.push_back(optarg);
+            continue;
+        }
+        // The argument getopt_long was reading when it stopped.
+        const std::string arg = before < argc ? argv[before] : "";
+        if (code == ':') {
+            const OptionSpec* s = specOf(optopt);
+            reason = std::string(s ? s->name : arg.c_str()) + " needs a value";
+            return false;
+        }
+        if (code == '?') {
+            const OptionSpec* s = arg.compare(0, 2, "--") == 0 ? namedBy(arg, specs) : nullptr;
+            if (s && !s->takesValue && arg.find('=') != std::string::npos) reason = std::string(s->name) + " takes no value";
+            else if (optopt > 0 && optopt < kFirst && arg.compare(0, 2, "--") != 0)
+                reason = "unknown option " + quoted(std::string("-") + static_cast<char>(optopt));
+            else reason = "unknown option " + quoted(arg);
+            return false;
+        }
+        const OptionSpec* s = specOf(code);
+        options.push_back(GivenOption{s->name, s->takesValue && optarg ? optarg : ""});
+    }
+    // What follows "--" is left in place for the caller.
+    for (int i = optind; i < argc; ++i) files.push_back(argv[static_cast<std::size_t>(i)]);
+    return true;
+}
+
+}  // namespace tools
