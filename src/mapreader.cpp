@@ -134,12 +134,8 @@ void readHeader(FileReader& in, int& rows, int& cols, bool& tooLarge) {
 
 namespace {
 
-// The tables above as arithmetic, so that the row loop below runs on whole
-// vectors of cells: white space or NUL, and read2real.
-inline unsigned stops(unsigned char b) {
-    return static_cast<unsigned>(b == 0) | static_cast<unsigned>(b == ' ') |
-           static_cast<unsigned>(static_cast<unsigned char>(b - 9) <= 4);
-}
+// read2real as arithmetic, so that the row loop below runs on whole
+// vectors of cells.
 inline unsigned char real(unsigned char t) {
     return t == '\'' ? static_cast<unsigned char>('`') : (t == '.' || t == '_') ? static_cast<unsigned char>(' ') : t;
 }

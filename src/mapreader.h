@@ -56,6 +56,13 @@ struct CharClass {
 };
 constexpr CharClass kClass;
 
+// The classes above as arithmetic, for loops that run on whole vectors of
+// characters: 1 for white space or NUL.
+inline unsigned stops(unsigned char b) {
+    return static_cast<unsigned>(b == 0) | static_cast<unsigned>(b == ' ') |
+           static_cast<unsigned>(static_cast<unsigned char>(b - 9) <= 4);
+}
+
 // read2real as a table, for the load loop.
 struct TerrainTable {
     char real[256] = {};

@@ -184,8 +184,9 @@ struct Layout {
     // one a load reads the same way: 2 x cols characters with no white space
     // or NUL, then "\n", or the end of the file.
     bool rowFits(const char* p, std::size_t have) const {
+        const unsigned char* const u = reinterpret_cast<const unsigned char*>(p);
         unsigned stop = 0;
-        for (std::size_t k = 0; k < rowChars; ++k) stop |= mapfile::kClass.cls[static_cast<unsigned char>(p[k])];
+        for (std::size_t k = 0; k < rowChars; ++k) stop |= mapfile::stops(u[k]);
         if (stop != 0) return false;
         if (have == rowChars) return true;   // the end of the file
         return have > rowChars && p[rowChars] == '\n';
@@ -257,16 +258,17 @@ MapPartReader::Fast MapPartReader::readRows(HxMap& map, const char* filename, co
             if (!l.rowFits(p, bytes - static_cast<std::size_t>(l.stride) * k)) return Fast::Unsuitable;
             char* const t = terrain.row(y + k - want.y1);
             char* const e = elevation.row(y + k - want.y1);
-            bool bad = false;
-            for (int j = 0; j < l.cols; ++j) {
-                const char c = mapfile::elevationOf(p[2 * j + 1]);
-                bad |= static_cast<unsigned char>(c) > 9;
-                if (j >= x0 && j <= want.x2) {
-                    t[j - x0] = mapfile::kRead2Real(p[2 * j]);
-                    e[j - x0] = c;
-                }
+            // The whole row is looked at for bad elevations, only the
+            // columns picked are kept.
+            const unsigned char* const u = reinterpret_cast<const unsigned char*>(p);
+            unsigned char worst = 0;
+            for (int j = 0; j < l.cols; ++j)
+                worst = std::max(worst, static_cast<unsigned char>(u[2 * j + 1] - 48u));
+            for (int j = x0; j <= want.x2; ++j) {
+                t[j - x0] = mapfile::kRead2Real(p[2 * j]);
+                e[j - x0] = mapfile::elevationOf(p[2 * j + 1]);
             }
-            if (bad) warned.push_back(y + k);
+            if (worst > 9) warned.push_back(y + k);
         }
     }
     for (int y : warned) {
