@@ -87,7 +87,9 @@ TEST(ToolArguments, WholeNumbersSaturateToTheirRange) {
     for (const NumberRow& r : rows) {
         long long v = -1;
         EXPECT_EQ(tools::parseInteger(r.text, 0, 100, v), r.ok) << r.name;
-        if (r.ok) EXPECT_EQ(v, r.value) << r.name;
+        if (r.ok) {
+            EXPECT_EQ(v, r.value) << r.name;
+        }
     }
     int i = 0;
     EXPECT_TRUE(tools::parseInt("-99999999999", i));
