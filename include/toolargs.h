@@ -29,6 +29,12 @@ struct GivenOption {
 bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                    std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason);
 
+// A decimal integer with an optional sign, saturated to low..high. False
+// when the text is not one.
+bool parseInteger(const std::string& text, long long low, long long high, long long& value);
+// The same, saturated to the range of int.
+bool parseInt(const std::string& text, int& value);
+
 }  // namespace tools
 
 #endif

@@ -50,22 +50,6 @@ const char* const kUsage =
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-bool parseInt(const std::string& text, int& value) {
-    const bool sign = !text.empty() && (text[0] == '-' || text[0] == '+');
-    std::size_t i = sign ? 1 : 0;
-    if (i == text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        const unsigned d = static_cast<unsigned char>(text[i]) - 48u;
-        if (d > 9) return false;
-        if (v < (1LL << 40)) v = v * 10 + d;
-    }
-    if (sign && text[0] == '-') v = -v;
-    v = std::max<long long>(std::numeric_limits<int>::min(), std::min<long long>(std::numeric_limits<int>::max(), v));
-    value = static_cast<int>(v);
-    return true;
-}
-
 bool isTiled(const std::string& ext) { return ext == "tmx" || ext == "tmj"; }
 
 bool writeText(OutputFile& file, const std::string& text, const std::string& path, std::string& error) {

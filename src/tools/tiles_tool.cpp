@@ -59,18 +59,6 @@ constexpr long long kMaxLevelSide = 1LL << 30;
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-bool parseCount(const std::string& text, std::uint64_t& value) {
-    if (text.empty() || text.size() > 18) return false;
-    std::uint64_t v = 0;
-    for (char c : text) {
-        const unsigned d = static_cast<unsigned char>(c) - 48u;
-        if (d > 9) return false;
-        v = v * 10 + d;
-    }
-    value = v;
-    return true;
-}
-
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -340,7 +328,7 @@ bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, 
     std::vector<std::string> files;
     if (!scanArguments(args, specs, given, files, reason)) return false;
     for (const GivenOption& g : given) {
-        std::uint64_t n = 0;
+        long long n = 0;
         if (g.name == "--help") {
             o.help = true;
         } else if (g.name == "--version") {
@@ -350,17 +338,17 @@ bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, 
         } else if (g.name == "--leaflet") {
             o.leaflet = g.value;
         } else if (g.name == "--max-pitch") {
-            if (!parseCount(g.value, n) || n < 1 || n > 64 || (n & (n - 1)) != 0) {
+            if (!parseInteger(g.value, 0, 128, n) || n < 1 || n > 64 || (n & (n - 1)) != 0) {
                 reason = "the pitch must be 1, 2, 4, 8, 16, 32 or 64, not " + quoted(g.value);
                 return false;
             }
             o.maxPitch = static_cast<int>(n);
         } else {
-            if (!parseCount(g.value, n) || n < 1) {
+            if (!parseInteger(g.value, 0, std::numeric_limits<long long>::max(), n) || n < 1) {
                 reason = "--max-tiles wants a whole number of at least 1, not " + quoted(g.value);
                 return false;
             }
-            o.maxTiles = n;
+            o.maxTiles = static_cast<std::uint64_t>(n);
         }
     }
     if (o.help || o.version) return true;

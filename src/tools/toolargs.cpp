@@ -1,6 +1,8 @@
 #include "toolargs.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include <getopt.h>
 
@@ -89,6 +91,29 @@ bool scanArguments(const std::vector<std::string>& args, const std::vector<Optio
     }
     // What follows "--" is left in place for the caller.
     for (int i = optind; i < argc; ++i) files.push_back(argv[static_cast<std::size_t>(i)]);
+    return true;
+}
+
+bool parseInteger(const std::string& text, long long low, long long high, long long& value) {
+    const bool sign = !text.empty() && (text[0] == '-' || text[0] == '+');
+    const bool negative = sign && text[0] == '-';
+    std::size_t i = sign ? 1 : 0;
+    if (i == text.size()) return false;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        const unsigned d = static_cast<unsigned char>(text[i]) - 48u;
+        if (d > 9) return false;
+        if (v < (1LL << 58)) v = v * 10 + d;
+    }
+    if (negative) v = -v;
+    value = std::max(low, std::min(high, v));
+    return true;
+}
+
+bool parseInt(const std::string& text, int& value) {
+    long long v = 0;
+    if (!parseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), v)) return false;
+    value = static_cast<int>(v);
     return true;
 }
 

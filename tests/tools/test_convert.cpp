@@ -24,8 +24,11 @@
 #include "pngread.h"
 #include "tilemap.h"
 #include "tools.h"
+#include "tempdir.h"
 
 namespace {
+
+using tarventest::TempDir;
 
 const std::string kMedium = TARVEN_EXAMPLES "/medium.map";
 const std::string kSmall = TARVEN_EXAMPLES "/small.map";
@@ -40,26 +43,6 @@ ConvertRun convert(const std::vector<std::string>& args) {
     const int code = tools::runConvert(args, out, err);
     return ConvertRun{code, out.str(), err.str()};
 }
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/tarven-convert-XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

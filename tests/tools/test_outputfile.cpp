@@ -20,28 +20,11 @@
 
 #include "outputfile.h"
 #include "progress.h"
+#include "tempdir.h"
 
 namespace {
 
-struct Folder {
-    std::string path;
-    Folder() {
-        char name[] = "/tmp/tarven-output-XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
+using Folder = tarventest::TempDir;
 
 void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 

@@ -15,22 +15,15 @@
 
 #include "pngread.h"
 #include "tools.h"
+#include "tempdir.h"
 
 namespace {
+
+using Folder = tarventest::TempDir;
 
 const std::string kSmallMap = TARVEN_EXAMPLES "/small.map";    // 24 x 16
 const std::string kMediumMap = TARVEN_EXAMPLES "/medium.map";  // 200 x 150
 constexpr double kPt = 72 / 25.4;   // points per millimetre
-
-struct Folder {
-    std::string path;
-    Folder() {
-        char name[] = "/tmp/tarven-publish-XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
 
 // Standard output of a shell command, and its exit status.
 std::string capture(const std::string& command, int* status = nullptr) {

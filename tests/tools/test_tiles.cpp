@@ -17,8 +17,12 @@
 #include "textlabels.h"
 #include "tilestool.h"
 #include "tools.h"
+#include "tempdir.h"
 
 namespace {
+
+using Folder = tarventest::TempDir;
+using tarventest::readText;
 
 struct TilesRun {
     int code;
@@ -34,24 +38,9 @@ TilesRun tiles(const std::vector<std::string>& args) {
     return TilesRun{code, out.str(), err.str()};
 }
 
-struct Folder {
-    std::string path;
-    Folder() {
-        char name[] = "/tmp/tarven-tiles-XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Terrains side by side with elevations -1..11, so that tiles hold labels,

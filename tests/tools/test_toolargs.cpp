@@ -2,6 +2,7 @@
 // among file names, and the reasons it gives for arguments it refuses.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,41 @@ TEST(ToolArguments, ScansAgainFromTheStart) {
     EXPECT_EQ(scan({"--zom", "x"}), "refused: unknown option '--zom'");
     EXPECT_EQ(scan({"a", "--zoom", "2"}), "--zoom=2 file:a ");
     EXPECT_EQ(scan({"-q"}), "--quiet= ");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToolArguments, WholeNumbersSaturateToTheirRange) {
+    struct NumberRow {
+        const char* name;
+        const char* text;
+        bool ok;
+        long long value;
+    };
+    const NumberRow rows[] = {
+        {"plain", "42", true, 42},
+        {"plus sign", "+7", true, 7},
+        {"below the range", "-5", true, 0},
+        {"above the range", "1000", true, 100},
+        {"far beyond any int", "99999999999999999999999999", true, 100},
+        {"empty", "", false, 0},
+        {"sign alone", "-", false, 0},
+        {"trailing junk", "12px", false, 0},
+        {"blank inside", "1 2", false, 0},
+        {"byte above 127", "1\xc3\xa9", false, 0},
+    };
+    for (const NumberRow& r : rows) {
+        long long v = -1;
+        EXPECT_EQ(tools::parseInteger(r.text, 0, 100, v), r.ok) << r.name;
+        if (r.ok) {
+            EXPECT_EQ(v, r.value) << r.name;
+        }
+    }
+    int i = 0;
+    EXPECT_TRUE(tools::parseInt("-99999999999", i));
+    EXPECT_EQ(i, std::numeric_limits<int>::min());
 }
 
 }  // namespace

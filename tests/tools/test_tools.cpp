@@ -25,8 +25,13 @@
 #include "pngread.h"
 #include "textlabels.h"
 #include "tools.h"
+#include "tempdir.h"
 
 namespace {
+
+using tarventest::TempDir;
+using tarventest::readText;
+using tarventest::writeText;
 
 const std::string kSmall = TARVEN_EXAMPLES "/small.map";   // 24 x 16
 
@@ -46,34 +51,6 @@ struct RefusingBuffer : std::streambuf {
     int_type overflow(int_type) override { return traits_type::eof(); }
     std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
 };
-
-// A fresh folder for one test, removed with everything in it at the end.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/tarven-tools-XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
-
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Every terrain next to every other, elevations -1..11: colours outside the
 // table, all the label texts and the fallback colour.
