@@ -7,7 +7,7 @@
 //   tarven_peak PROGRAM [ARG...]
 //
 // After the program's own output it prints one line on standard output:
-//   PEAK <exit status> <seconds> <peak KiB> <this process's peak KiB>
+//   PEAK <exit status> <seconds> <peak KiB> <this process's peak KiB> <CPU seconds>
 // The last number is the floor: the child starts as a copy of this process,
 // so a peak at or below it means "at most".
 #include <cerrno>
@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::printf("\nPEAK %d %.6f %ld %ld\n", code, seconds, static_cast<long>(usage.ru_maxrss), floorKb);
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                       usage.ru_stime.tv_usec / 1e6;
+    std::printf("\nPEAK %d %.6f %ld %ld %.6f\n", code, seconds, static_cast<long>(usage.ru_maxrss), floorKb, cpu);
     return code;
 }

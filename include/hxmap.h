@@ -104,7 +104,11 @@ public:
     void statistics(std::ostream& out = std::cout) const;
 
 private:
+    // Loads parts of map files (maprows.h) into a map.
+    friend class MapPartReader;
     bool readMap(const char* filename, const LoadHooks& hooks);
+    // Takes the grids (swapped in) and the name of a successful load.
+    void adopt(Array2d<char>& terrain, Array2d<char>& elevation, const char* filename);
     void fail(const char* message) const;
 
     int lowestUsedX = -1;

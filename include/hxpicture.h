@@ -47,10 +47,41 @@ private:
     unsigned char slot[256];
 };
 
+// The palette index of every colour a picture can take, for pictures drawn
+// one byte a pixel: cells as Colours gives them, the outline (black) and the
+// label ink. A colour missing from the palette gets index 0: the palette
+// must hold every colour that the cells drawn, the outline and the ink take.
+class Indices {
+public:
+    // `palette`: at most 256 colours, each at its index.
+    Indices(const Colours& colours, const std::vector<Pixel>& palette, Pixel ink);
+    std::uint8_t cell(char terrain, char elevation) const {
+        return flat[static_cast<unsigned char>(terrain) * kSlots + slot[static_cast<unsigned char>(elevation)]];
+    }
+    std::uint8_t black() const { return black_; }
+    std::uint8_t ink() const { return ink_; }
+    // The index of transparent (0), what nothing drawn leaves.
+    std::uint8_t clear() const { return clear_; }
+
+private:
+    static constexpr int kSlots = 16;
+    std::uint8_t flat[256 * kSlots];
+    unsigned char slot[256];
+    std::uint8_t black_ = 0, ink_ = 0, clear_ = 0;
+};
+
 // A block of pixels owned by the caller: width x height pixels, stride
 // pixels from one row to the next. pixels[0] is client pixel `origin`.
 struct Target {
     Pixel* pixels;
+    int width, height;
+    std::ptrdiff_t stride;
+    hexgeom::Point origin;
+};
+
+// The same as one byte a pixel, a palette index each.
+struct IndexTarget {
+    std::uint8_t* pixels;
     int width, height;
     std::ptrdiff_t stride;
     hexgeom::Point origin;
@@ -107,6 +138,9 @@ struct Clip {
 // the pixels of one whole target. The stamps are shared and guarded, so
 // several threads may draw at once (each with its own target and font).
 void draw(const Picture& picture, const Clip& clip, Target& target);
+// The same picture as palette indices: every pixel drawn gets the index of
+// the colour the drawing above gives it (picture.colours is not used).
+void draw(const Picture& picture, const Indices& indices, const Clip& clip, IndexTarget& target);
 
 // Draws the listed cells one after another, each over what is there: what
 // single-cell repaints in that order give. picture.cells is not used; cells

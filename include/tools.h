@@ -4,6 +4,7 @@
 #ifndef TARVEN_TOOLS_H
 #define TARVEN_TOOLS_H
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "hxpicture.h"
 
 class HxMap;
+struct LoadHooks;
 
 namespace tools {
 
@@ -66,6 +68,8 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
 // What the cells X..X+W-1, Y..Y+H-1 of the options come to on this map: the
 // range clamped to the map, possibly empty.
 hexgeom::CellRange renderCells(const RenderOptions& options, const HxMap& map);
+// The same on a map of cols x rows cells.
+hexgeom::CellRange renderCells(const RenderOptions& options, int cols, int rows);
 
 // A picture's size in pixels, exact for any map.
 struct PictureSize {
@@ -118,6 +122,10 @@ int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostre
 // `err` (the first few in full, then how many more there were), each line
 // starting with `tool`.
 bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err);
+// The same for any load of `file` through the model's reader: `load` is
+// given the hooks to read with.
+bool loadFor(const char* tool, const std::string& file, std::ostream& err,
+             const std::function<bool(const LoadHooks&)>& load);
 
 // Flushes `out` after a report, help or version text; false with a message
 // on `err` when it could not be written.

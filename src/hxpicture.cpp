@@ -41,6 +41,26 @@ Pixel Colours::at(char terrain, int elevation) const {
     return flat[static_cast<unsigned char>(terrain) * kSlots + elevation];
 }
 
+Indices::Indices(const Colours& colours, const std::vector<Pixel>& palette, Pixel ink) {
+    const auto indexOf = [&](Pixel p) {
+        for (std::size_t i = 0; i < palette.size() && i < 256; ++i)
+            if (palette[i] == p) return static_cast<int>(i);
+        return 0;
+    };
+    for (int code = 0; code < 256; ++code) {
+        const char t = static_cast<char>(code);
+        for (int el = 0; el <= 10; ++el) flat[code * kSlots + el] = static_cast<std::uint8_t>(indexOf(colours.at(t, el)));
+        flat[code * kSlots + 11] = static_cast<std::uint8_t>(indexOf(colours.at(t, -1)));
+    }
+    for (int byte = 0; byte < 256; ++byte) {
+        const int el = static_cast<signed char>(static_cast<unsigned char>(byte));
+        slot[byte] = static_cast<unsigned char>(el >= 0 && el <= 10 ? el : 11);
+    }
+    black_ = static_cast<std::uint8_t>(indexOf(kBlack));
+    ink_ = static_cast<std::uint8_t>(indexOf(ink));
+    clear_ = static_cast<std::uint8_t>(indexOf(0));
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -172,7 +192,8 @@ struct Area {
     bool empty() const { return x0 >= x1 || y0 >= y1; }
 };
 
-Area writable(const Clip& clip, const Target& t) {
+template <class Block>
+Area writable(const Clip& clip, const Block& t) {
     return Area{std::max(clip.left, t.origin.x), std::max(clip.top, t.origin.y),
                 std::min<int>(clip.right, static_cast<int>(std::min<long long>(
                                               static_cast<long long>(t.origin.x) + t.width, INT_MAX))),
@@ -181,20 +202,66 @@ Area writable(const Clip& clip, const Target& t) {
 }
 
 // Most runs of a hexagon are a few pixels long: a plain loop beats a call.
-inline void fillRun(Pixel* p, int n, Pixel colour) {
+template <class T>
+inline void fillRun(T* p, int n, T colour) {
     for (int k = 0; k < n; ++k) p[k] = colour;
 }
 
+// Bytes by overlapping word stores: a byte loop would become a call to
+// memset, which costs more than a short run.
+template <class W>
+inline void store(std::uint8_t* p, W w) {
+    std::memcpy(p, &w, sizeof w);
+}
+
+inline void fillRun(std::uint8_t* p, int n, std::uint8_t value) {
+    if (n >= 8) {
+        const std::uint64_t w = value * 0x0101010101010101ull;
+        std::uint8_t* const end = p + n;
+        for (; end - p >= 8; p += 8) store(p, w);
+        if (p != end) store(end - 8, w);
+    } else if (n >= 4) {
+        const std::uint32_t w = value * 0x01010101u;
+        store(p, w);
+        store(p + n - 4, w);
+    } else if (n >= 2) {
+        const std::uint16_t w = static_cast<std::uint16_t>(value * 0x0101u);
+        store(p, w);
+        store(p + n - 2, w);
+    } else if (n == 1) {
+        *p = value;
+    }
+}
+
+// How cells are coloured: as ARGB pixels, or as palette indices.
+struct ArgbPaint {
+    using Value = Pixel;
+    const Colours& colours;
+    Value cell(char t, char e) const { return colours.cell(t, e); }
+    Value black() const { return kBlack; }
+    Value ink(Pixel p) const { return p; }
+};
+
+struct IndexPaint {
+    using Value = std::uint8_t;
+    const Indices& indices;
+    Value cell(char t, char e) const { return indices.cell(t, e); }
+    Value black() const { return indices.black(); }
+    Value ink(Pixel) const { return indices.ink(); }
+};
+
+template <class Paint, class Block>
 class Writer {
 public:
-    Writer(Target& t, const Area& a) : t_(t), a_(a) {}
+    using T = typename Paint::Value;
+    Writer(Block& t, const Area& a, const Paint& paint) : t_(t), a_(a), paint_(paint) {}
 
-    Pixel* at(int x, int y) const {
+    T* at(int x, int y) const {
         return t_.pixels + static_cast<std::ptrdiff_t>(y - t_.origin.y) * t_.stride + (x - t_.origin.x);
     }
 
     // Fills x0..x1 of row y, as far as they lie in the area.
-    void span(int y, int x0, int x1, Pixel colour) const {
+    void span(int y, int x0, int x1, T colour) const {
         if (y < a_.y0 || y >= a_.y1) return;
         x0 = std::max(x0, a_.x0);
         x1 = std::min(x1, a_.x1 - 1);
@@ -202,27 +269,31 @@ public:
         fillRun(at(x0, y), x1 - x0 + 1, colour);
     }
 
-    void stamp(const Stamp& s, int ox, int oy, Pixel colour) const {
+    void stamp(const Stamp& s, int ox, int oy, T colour) const {
+        const T black = paint_.black();
         if (ox + s.minX >= a_.x0 && ox + s.maxX < a_.x1 && oy + s.minY >= a_.y0 && oy + s.maxY < a_.y1) {
-            Pixel* base = at(ox, oy);
+            T* base = at(ox, oy);
             for (const StampSpan& r : s.spans) {
                 fillRun(base + static_cast<std::ptrdiff_t>(r.y) * t_.stride + r.x0, r.x1 - r.x0 + 1,
-                        r.outline ? kBlack : colour);
+                        r.outline ? black : colour);
             }
             return;
         }
-        for (const StampSpan& r : s.spans) span(oy + r.y, ox + r.x0, ox + r.x1, r.outline ? kBlack : colour);
+        for (const StampSpan& r : s.spans) span(oy + r.y, ox + r.x0, ox + r.x1, r.outline ? black : colour);
     }
 
     void label(const Label& l, int x, int y, Pixel ink) const {
-        for (const Span& r : l.ink) span(y + r.y, x + r.x0, x + r.x1, ink);
+        const T value = paint_.ink(ink);
+        for (const Span& r : l.ink) span(y + r.y, x + r.x0, x + r.x1, value);
     }
 
     const Area& area() const { return a_; }
+    const Paint& paint() const { return paint_; }
 
 private:
-    Target& t_;
+    Block& t_;
     Area a_;
+    Paint paint_;
 };
 
 long long floorDiv(long long a, long long b) {
@@ -272,8 +343,9 @@ private:
 };
 
 // A hexagon and, from zoom 16 and for elevations above 0, its label.
-void drawHex(const Writer& out, const hexgeom::HexShape& shape, const Stamp& stamp, int ox, int oy, Pixel colour,
-             char elevation, LabelCache* labels) {
+template <class Out>
+void drawHex(const Out& out, const hexgeom::HexShape& shape, const Stamp& stamp, int ox, int oy,
+             typename Out::T colour, char elevation, LabelCache* labels) {
     out.stamp(stamp, ox, oy, colour);
     const int el = static_cast<signed char>(elevation);
     if (labels && el > 0) {
@@ -282,7 +354,8 @@ void drawHex(const Writer& out, const hexgeom::HexShape& shape, const Stamp& sta
     }
 }
 
-void drawHexes(const Picture& pic, const Clip& clip, const Writer& out) {
+template <class Out>
+void drawHexes(const Picture& pic, const Clip& clip, const Out& out) {
     const Area& a = out.area();
     const int zoom = pic.zoom;
     const long long p = hexgeom::pitch(zoom);
@@ -314,12 +387,13 @@ void drawHexes(const Picture& pic, const Clip& clip, const Writer& out) {
             const int ox = static_cast<int>((j - vx) * p);
             const int oy = rowY + (isEven(j) ? shape.hys / 2 : 0);
             drawHex(out, shape, *stamps[static_cast<std::size_t>(j - x1)], ox, oy,
-                    pic.colours.cell(row.t(j), row.e(j)), row.e(j), labels ? &cache : nullptr);
+                    out.paint().cell(row.t(j), row.e(j)), row.e(j), labels ? &cache : nullptr);
         }
     }
 }
 
-void drawDots(const Picture& pic, const Writer& out) {
+template <class Out>
+void drawDots(const Picture& pic, const Out& out) {
     const Area& a = out.area();
     const long long p = hexgeom::pitch(pic.zoom);
     const long long vx = pic.viewStart.x, vy = pic.viewStart.y;
@@ -336,38 +410,48 @@ void drawDots(const Picture& pic, const Writer& out) {
         row.read(i);
         const int top = static_cast<int>(std::max<long long>((i - vy) * p, a.y0));
         const int bottom = static_cast<int>(std::min<long long>((i - vy + 1) * p, a.y1));
-        Pixel* first = out.at(left, top);
+        typename Out::T* first = out.at(left, top);
         if (p == 1) {
-            for (int j = x1; j <= x2; ++j) first[j - x1] = pic.colours.cell(row.t(j), row.e(j));
+            for (int j = x1; j <= x2; ++j) first[j - x1] = out.paint().cell(row.t(j), row.e(j));
         } else {
             for (int j = x1; j <= x2; ++j) {
                 const int sx0 = std::max(static_cast<int>((j - vx) * p), left);
                 const int sx1 = std::min(static_cast<int>((j - vx + 1) * p), right);
-                std::fill(first + (sx0 - left), first + (sx1 - left), pic.colours.cell(row.t(j), row.e(j)));
+                std::fill(first + (sx0 - left), first + (sx1 - left), out.paint().cell(row.t(j), row.e(j)));
             }
         }
-        for (int y = top + 1; y < bottom; ++y) std::memcpy(out.at(left, y), first, sizeof(Pixel) * (right - left));
+        for (int y = top + 1; y < bottom; ++y)
+            std::memcpy(out.at(left, y), first, sizeof(typename Out::T) * (right - left));
     }
 }
 
-}  // namespace
-
-void draw(const Picture& picture, const Clip& clip, Target& target) {
+template <class Paint, class Block>
+void drawInto(const Picture& picture, const Clip& clip, Block& target, const Paint& paint) {
     if (picture.cells.empty() || !target.pixels) return;
     const Area a = writable(clip, target);
     if (a.empty()) return;
-    const Writer out(target, a);
+    const Writer<Paint, Block> out(target, a, paint);
     if (hexgeom::isDotMap(picture.zoom))
         drawDots(picture, out);
     else
         drawHexes(picture, clip, out);
 }
 
+}  // namespace
+
+void draw(const Picture& picture, const Clip& clip, Target& target) {
+    drawInto(picture, clip, target, ArgbPaint{picture.colours});
+}
+
+void draw(const Picture& picture, const Indices& indices, const Clip& clip, IndexTarget& target) {
+    drawInto(picture, clip, target, IndexPaint{indices});
+}
+
 void drawCells(const Picture& picture, const std::vector<hexgeom::Point>& cells, const Clip& clip, Target& target) {
     if (cells.empty() || !target.pixels) return;
     const Area a = writable(clip, target);
     if (a.empty()) return;
-    const Writer out(target, a);
+    const Writer<ArgbPaint, Target> out(target, a, ArgbPaint{picture.colours});
     const int zoom = picture.zoom;
     const int p = hexgeom::pitch(zoom);
     const HxMap& map = picture.map;

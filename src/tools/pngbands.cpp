@@ -7,11 +7,14 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <exception>
 #include <system_error>
 #include <thread>
 
 #include <png.h>
 #include <zlib.h>
+
+#include <atomic>
 
 namespace pngbands {
 
@@ -110,180 +113,329 @@ void packRgba(const Pixel* src, int width, unsigned char* dst) {
     }
 }
 
-// What the drawing thread and the encoding thread share: two bands of
-// packed rows that go back and forth, and how the encoder ended.
-struct Shared {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    std::FILE* file = nullptr;
-    std::vector<unsigned char> band[2];
-    std::vector<png_bytep> rowPointers[2];
-    int rows[2] = {0, 0};
-    bool full[2] = {false, false};
-    bool noMore = false;    // the drawing thread has handed over its last band
-    bool stop = false;      // the drawing thread gives up
-    bool failed = false;    // the encoder failed; `error` says why
-    std::string error;
+// Palette indices one byte each to `bits` (1, 2 or 4) bits, the leftmost
+// pixel in the high bits.
+void packBits(const std::uint8_t* src, int width, int bits, unsigned char* dst) {
+    if (bits == 4) {   // the common case, in a loop the compiler vectorizes
+        const int pairs = width / 2;
+        for (int i = 0; i < pairs; ++i)
+            dst[i] = static_cast<unsigned char>(src[2 * i] << 4 | src[2 * i + 1]);
+        if (width % 2 != 0) dst[pairs] = static_cast<unsigned char>(src[width - 1] << 4);
+        return;
+    }
+    const int perByte = 8 / bits;
+    int x = 0;
+    for (; x + perByte <= width; x += perByte) {
+        unsigned acc = 0;
+        for (int k = 0; k < perByte; ++k) acc = (acc << bits) | src[x + k];
+        *dst++ = static_cast<unsigned char>(acc);
+    }
+    if (x < width) {
+        unsigned acc = 0;
+        int k = 0;
+        for (; x < width; ++x, ++k) acc = (acc << bits) | src[x];
+        *dst = static_cast<unsigned char>(acc << (bits * (perByte - k)));
+    }
+}
+
+void putBig32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+struct Bytes {
+    const unsigned char* data;
+    std::size_t size;
+};
+
+// One PNG chunk whose data is the parts given, one after another.
+bool writeChunk(std::FILE* file, const char* type, std::initializer_list<Bytes> parts) {
+    std::size_t length = 0;
+    for (const Bytes& b : parts) length += b.size;
+    unsigned char head[8];
+    putBig32(head, static_cast<std::uint32_t>(length));
+    std::memcpy(head + 4, type, 4);
+    uLong crc = crc32(0L, head + 4, 4);
+    bool ok = std::fwrite(head, 1, 8, file) == 8;
+    for (const Bytes& b : parts) {
+        if (b.size == 0) continue;
+        crc = crc32_z(crc, b.data, b.size);
+        ok = ok && std::fwrite(b.data, 1, b.size, file) == b.size;
+    }
+    unsigned char tail[4];
+    putBig32(tail, static_cast<std::uint32_t>(crc));
+    return ok && std::fwrite(tail, 1, 4, file) == 4;
+}
+
+// Bytes that are written before they are read, so never cleared.
+class Buffer {
+public:
+    unsigned char* data() { return p_.get(); }
+    const unsigned char* data() const { return p_.get(); }
+    std::size_t size() const { return size_; }
+    // Keeps the first `keep` bytes.
+    void resize(std::size_t n, std::size_t keep = 0) {
+        if (n > capacity_) {
+            std::unique_ptr<unsigned char[]> q(new unsigned char[n]);
+            if (keep > 0) std::memcpy(q.get(), p_.get(), keep);
+            p_.swap(q);
+            capacity_ = n;
+        }
+        size_ = n;
+    }
+
+private:
+    std::unique_ptr<unsigned char[]> p_;
+    std::size_t capacity_ = 0, size_ = 0;
+};
+
+// One band's compressed rows, waiting for their turn in the file.
+struct Slot {
+    Buffer data;
+    uLong adler = 1;
+    std::size_t rawLength = 0;
+    bool ready = false;
+};
+
+enum class Stop { None, Missing, Failed };
+
+// What the band threads and the writing thread share. A band k is drawn,
+// packed as PNG rows (filter byte 0, then the row) and compressed as a run
+// of raw deflate blocks ending on a byte boundary (the last band ends the
+// stream) by whichever thread takes it; the writer puts the runs into the
+// file in order, inside one zlib stream whose checksum it combines from the
+// bands' own. Band k uses slot k % slots.size(), so at most that many bands
+// are ahead of the writer.
+struct Job {
+    int width = 0, height = 0, bandRows = 0, bands = 0, bits = 8, level = 1;
+    bool indexed = false, direct = false;
+    std::size_t rowBytes = 0;
+    const DrawBand* draw = nullptr;
+    const DrawIndexBand* drawIndices = nullptr;
+    const Lookup* lookup = nullptr;
+
+    std::vector<Slot> slots;
     std::mutex mutex;
     std::condition_variable changed;
+    int next = 0;      // the next band to take
+    int written = 0;   // bands in the file
+    Stop stop = Stop::None;
+    std::string error;
+    std::exception_ptr thrown;   // from drawing, passed on by write()
 
-    // Encoder side: the slot when it is full, or -1 when no band is left.
-    int takeFull(int slot) {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return full[slot] || noMore || stop; });
-        return full[slot] && !stop ? slot : -1;
-    }
-    void release(int slot) {
+    void halt(Stop why, const std::string& message) {
         {
             std::lock_guard<std::mutex> lock(mutex);
-            full[slot] = false;
-        }
-        changed.notify_all();
-    }
-    void fail(const std::string& why) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (!failed) error = why;
-            failed = true;
-        }
-        changed.notify_all();
-    }
-    // Drawing side: waits until the slot is free; false when the encoder
-    // has stopped.
-    bool waitFree(int slot) {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return !full[slot] || failed; });
-        return !failed;
-    }
-    void publish(int slot, int n) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            rows[slot] = n;
-            full[slot] = true;
-        }
-        changed.notify_all();
-    }
-    void finish(bool giveUp) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            noMore = true;
-            stop = giveUp;
+            if (stop == Stop::None) {
+                stop = why;
+                error = message;
+            }
         }
         changed.notify_all();
     }
 };
 
+// Compresses raw bytes into `out` (resized to fit) as deflate blocks.
+bool deflateBand(z_stream& z, const unsigned char* raw, std::size_t length, bool last, Buffer& out) {
+    if (deflateReset(&z) != Z_OK) return false;
+    out.resize(deflateBound(&z, static_cast<uLong>(length)) + 64);
+    z.next_in = const_cast<unsigned char*>(raw);
+    z.avail_in = static_cast<uInt>(length);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+    for (;;) {
+        const int r = deflate(&z, flush);
+        if (r == Z_STREAM_ERROR) return false;
+        if (last ? r == Z_STREAM_END : (z.avail_in == 0 && z.avail_out > 0)) break;
+        const std::size_t used = out.size() - z.avail_out;
+        out.resize(out.size() * 2, used);
+        z.next_out = out.data() + used;
+        z.avail_out = static_cast<uInt>(out.size() - used);
+    }
+    out.resize(out.size() - z.avail_out, out.size() - z.avail_out);
+    return true;
+}
+
+// What one band thread holds: its compressor and the buffers of one band.
+class BandWorker {
+public:
+    explicit BandWorker(Job& job) : job_(job) {}
+    BandWorker(const BandWorker&) = delete;
+    BandWorker& operator=(const BandWorker&) = delete;
+    ~BandWorker() {
+        if (started_) deflateEnd(&z_);
+    }
+
+    // False (with the job halted) when the compressor or the buffers
+    // cannot be had.
+    bool start() {
+        if (deflateInit2(&z_, job_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            job_.halt(Stop::Failed, "cannot start the compressor");
+            return false;
+        }
+        started_ = true;
+        try {
+            raw_.resize(stride() * job_.bandRows);
+            if (job_.direct && job_.bits < 8) indices_.resize(static_cast<std::size_t>(job_.width) * job_.bandRows);
+            if (!job_.direct) pixels_.resize(static_cast<std::size_t>(job_.width) * job_.bandRows);
+        } catch (const std::bad_alloc&) {
+            job_.halt(Stop::Failed, "out of memory");
+            return false;
+        }
+        return true;
+    }
+
+    // Draws, packs and compresses band k into its slot, which must be free.
+    // False (with the job halted) on failure.
+    bool run(int k) {
+        const int top = k * job_.bandRows;
+        const int n = std::min(job_.bandRows, job_.height - top);
+        const std::size_t length = stride() * n;
+        try {
+            if (!drawBand(top, n)) {
+                job_.halt(Stop::Missing, "");
+                return false;
+            }
+        } catch (...) {
+            {
+                std::lock_guard<std::mutex> lock(job_.mutex);
+                if (!job_.thrown) job_.thrown = std::current_exception();
+            }
+            job_.halt(Stop::Failed, "cannot draw the picture");
+            return false;
+        }
+        Slot& slot = job_.slots[static_cast<std::size_t>(k) % job_.slots.size()];
+        slot.adler = adler32_z(1L, raw_.data(), length);
+        bool ok;
+        try {
+            ok = deflateBand(z_, raw_.data(), length, k == job_.bands - 1, slot.data);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        if (!ok) {
+            job_.halt(Stop::Failed, "cannot compress the picture");
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(job_.mutex);
+            slot.rawLength = length;
+            slot.ready = true;
+        }
+        job_.changed.notify_all();
+        return true;
+    }
+
+private:
+    std::size_t stride() const { return job_.rowBytes + 1; }
+
+    // The band's PNG rows in raw_: a filter byte (0, none) before each row.
+    // False when a pixel is not in the palette.
+    bool drawBand(int top, int n) {
+        const std::size_t stride = this->stride();
+        const int width = job_.width;
+        if (job_.direct && job_.bits == 8) {
+            // The rows are drawn in place, each after its filter byte.
+            std::fill(raw_.begin(), raw_.begin() + static_cast<std::ptrdiff_t>(stride * n), 0);
+            (*job_.drawIndices)(top, n, raw_.data() + 1, static_cast<std::ptrdiff_t>(stride));
+            return true;
+        }
+        if (job_.direct) {
+            std::fill(indices_.begin(), indices_.begin() + static_cast<std::ptrdiff_t>(width) * n, 0);
+            (*job_.drawIndices)(top, n, indices_.data(), width);
+            for (int r = 0; r < n; ++r) {
+                raw_[stride * r] = 0;
+                packBits(indices_.data() + static_cast<std::size_t>(width) * r, width, job_.bits,
+                         raw_.data() + stride * r + 1);
+            }
+            return true;
+        }
+        std::fill(pixels_.begin(), pixels_.begin() + static_cast<std::ptrdiff_t>(width) * n, 0u);
+        (*job_.draw)(top, n, pixels_.data());
+        for (int r = 0; r < n; ++r) {
+            const Pixel* src = pixels_.data() + static_cast<std::size_t>(width) * r;
+            unsigned char* dst = raw_.data() + stride * r;
+            dst[0] = 0;
+            if (!job_.indexed) packRgba(src, width, dst + 1);
+            else if (!packIndexed(src, width, job_.bits, *job_.lookup, dst + 1)) return false;
+        }
+        return true;
+    }
+
+    Job& job_;
+    z_stream z_{};
+    bool started_ = false;
+    std::vector<unsigned char> raw_;
+    std::vector<std::uint8_t> indices_;
+    std::vector<Pixel> pixels_;
+};
+
+// A band thread: takes the next band while the writer is at most
+// slots.size() bands behind.
+void bandThread(Job* jobPtr) {
+    Job& job = *jobPtr;
+    BandWorker worker(job);
+    if (!worker.start()) return;
+    const int window = static_cast<int>(job.slots.size());
+    for (;;) {
+        int k;
+        {
+            std::unique_lock<std::mutex> lock(job.mutex);
+            job.changed.wait(lock, [&] {
+                return job.stop != Stop::None || job.next >= job.bands || job.next < job.written + window;
+            });
+            if (job.stop != Stop::None || job.next >= job.bands) return;
+            k = job.next++;
+        }
+        if (!worker.run(k)) return;
+    }
+}
+
+// libpng writes the signature and the header chunks; the picture data do
+// not go through it.
+struct HeaderWriter {
+    std::FILE* file;
+    std::string error;
+};
+
 void onPngError(png_structp png, png_const_charp message) {
-    auto* shared = static_cast<Shared*>(png_get_error_ptr(png));
-    if (shared->error.empty()) shared->error = message;
+    auto* w = static_cast<HeaderWriter*>(png_get_error_ptr(png));
+    if (w->error.empty()) w->error = message;
     png_longjmp(png, 1);
 }
 
 void onPngWarning(png_structp, png_const_charp) {}
 
 void onPngWrite(png_structp png, png_bytep data, png_size_t length) {
-    auto* shared = static_cast<Shared*>(png_get_io_ptr(png));
-    if (std::fwrite(data, 1, length, shared->file) != length) {
-        shared->error = std::strerror(errno);
+    auto* w = static_cast<HeaderWriter*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, length, w->file) != length) {
+        w->error = std::strerror(errno);
         png_error(png, "write failed");
     }
 }
 
 void onPngFlush(png_structp) {}
 
-// The encoder's steps. Every libpng call happens inside one of them,
-// between its setjmp and its end, with no objects alive that a jump back
-// would skip. False once the encoder has failed.
-bool encodeStart(Shared* shared) {
-    if (setjmp(png_jmpbuf(shared->png))) {
-        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
-        return false;
-    }
-    png_write_info(shared->png, shared->info);
-    return true;
-}
-
-bool encodeBand(Shared* shared, int slot) {
-    if (setjmp(png_jmpbuf(shared->png))) {
-        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
-        return false;
-    }
-    png_write_rows(shared->png, shared->rowPointers[slot].data(), static_cast<png_uint_32>(shared->rows[slot]));
-    shared->release(slot);
-    return true;
-}
-
-bool encodeEnd(Shared* shared) {
-    if (setjmp(png_jmpbuf(shared->png))) {
-        shared->fail(shared->error.empty() ? std::string("cannot encode the picture") : shared->error);
-        return false;
-    }
-    png_write_end(shared->png, nullptr);
-    return true;
-}
-
-// The encoding thread.
-void encode(Shared* shared) {
-    if (!encodeStart(shared)) return;
-    for (int k = 0;; k ^= 1) {
-        const int slot = shared->takeFull(k);
-        if (slot < 0) break;
-        if (!encodeBand(shared, slot)) return;
-    }
-    if (!shared->stop) encodeEnd(shared);
-}
-
-}  // namespace
-
-Result write(std::FILE* file, int width, int height, const Settings& settings, const DrawBand& draw,
-             std::string& error) {
-    if (width < 1 || height < 1 || width > kMaxWidth) {
-        error = "the picture would be " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
-        return Result::Failed;
-    }
-    const std::vector<Pixel> palette = paletteOrder(settings.colours);
-    const bool indexed = !palette.empty() && palette.size() <= 256;
-    const int bits = !indexed ? 8 : palette.size() <= 2 ? 1 : palette.size() <= 4 ? 2 : palette.size() <= 16 ? 4 : 8;
-    const std::size_t rowBytes =
-        indexed ? (static_cast<std::size_t>(width) * bits + 7) / 8 : static_cast<std::size_t>(width) * 4;
-
-    int bandRows = settings.bandRows;
-    if (bandRows <= 0) bandRows = static_cast<int>((std::size_t(1) << 20) / (static_cast<std::size_t>(width) * 4));
-    bandRows = std::max(1, std::min(bandRows, height));
-
-    const Lookup lookup(indexed ? palette : std::vector<Pixel>());
-    Shared shared;
-    shared.file = file;
-    std::unique_ptr<Pixel[]> pixels;   // cleared band by band, as far as needed
-    try {
-        pixels.reset(new Pixel[static_cast<std::size_t>(width) * bandRows]);
-        for (int s = 0; s < 2; ++s) {
-            shared.band[s].resize(rowBytes * bandRows);
-            shared.rowPointers[s].resize(bandRows);
-            for (int r = 0; r < bandRows; ++r) shared.rowPointers[s][r] = shared.band[s].data() + rowBytes * r;
-        }
-    } catch (const std::bad_alloc&) {
+bool writeHeader(std::FILE* file, int width, int height, int bits, bool indexed, const std::vector<Pixel>& palette,
+                 unsigned pixelsPerMetre, std::string& error) {
+    HeaderWriter w{file, {}};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, onPngError, onPngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
         error = "out of memory";
-        return Result::Failed;
+        return false;
     }
-
-    shared.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &shared, onPngError, onPngWarning);
-    if (shared.png) shared.info = png_create_info_struct(shared.png);
-    if (!shared.info) {
-        png_destroy_write_struct(&shared.png, nullptr);
-        error = "out of memory";
-        return Result::Failed;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        error = w.error.empty() ? "cannot encode the picture" : w.error;
+        return false;
     }
-    // The set-up below cannot fail for a valid size, but libpng reports
-    // through a jump in any case.
-    if (setjmp(png_jmpbuf(shared.png))) {
-        png_destroy_write_struct(&shared.png, &shared.info);
-        error = shared.error.empty() ? "cannot encode the picture" : shared.error;
-        return Result::Failed;
-    }
-    png_set_user_limits(shared.png, kMaxWidth, kMaxHeight);
-    png_set_write_fn(shared.png, &shared, onPngWrite, onPngFlush);
-    png_set_IHDR(shared.png, shared.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bits,
+    png_set_user_limits(png, kMaxWidth, kMaxHeight);
+    png_set_write_fn(png, &w, onPngWrite, onPngFlush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bits,
                  indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (indexed) {
@@ -297,69 +449,109 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
             alpha[i] = static_cast<png_byte>(palette[i] >> 24);
             if (alpha[i] != 255) translucent = static_cast<int>(i) + 1;
         }
-        png_set_PLTE(shared.png, shared.info, entries, static_cast<int>(palette.size()));
-        if (translucent > 0) png_set_tRNS(shared.png, shared.info, alpha, translucent, nullptr);
+        png_set_PLTE(png, info, entries, static_cast<int>(palette.size()));
+        if (translucent > 0) png_set_tRNS(png, info, alpha, translucent, nullptr);
     }
-    if (settings.pixelsPerMetre > 0)
-        png_set_pHYs(shared.png, shared.info, settings.pixelsPerMetre, settings.pixelsPerMetre, PNG_RESOLUTION_METER);
-    // Palette indices repeat along a row and from row to row, which plain
-    // LZ77 matching at a low level finds without help: measured on the
-    // samples, no filter packs tighter and faster than Sub or Up, and the
-    // run-length-only strategy makes files four times larger.
-    png_set_filter(shared.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_compression_level(shared.png, settings.zlibLevel);
-    png_set_compression_strategy(shared.png, Z_DEFAULT_STRATEGY);
-    png_set_compression_buffer_size(shared.png, 1 << 18);
+    if (pixelsPerMetre > 0) png_set_pHYs(png, info, pixelsPerMetre, pixelsPerMetre, PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
 
-    // This thread draws and packs band k + 1 while the encoder compresses
-    // band k: compression is the larger half. When no thread can be started
-    // (under a tight memory limit, say), this thread encodes each band
-    // after drawing it.
-    std::thread encoder;
+}  // namespace
+
+Result write(std::FILE* file, int width, int height, const Settings& settings, const DrawBand& draw,
+             std::string& error) {
+    if (width < 1 || height < 1 || width > kMaxWidth) {
+        error = "the picture would be " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
+        return Result::Failed;
+    }
+    const std::vector<Pixel> palette = paletteOrder(settings.colours);
+    Job job;
+    job.width = width;
+    job.height = height;
+    job.level = settings.zlibLevel;
+    job.indexed = !palette.empty() && palette.size() <= 256;
+    job.direct = job.indexed && settings.drawIndices;
+    job.bits = !job.indexed ? 8 : palette.size() <= 2 ? 1 : palette.size() <= 4 ? 2 : palette.size() <= 16 ? 4 : 8;
+    job.rowBytes = job.indexed ? (static_cast<std::size_t>(width) * job.bits + 7) / 8 : static_cast<std::size_t>(width) * 4;
+    job.draw = &draw;
+    job.drawIndices = &settings.drawIndices;
+
+    // About 1 MiB of drawn pixels a band, but at least 16 rows up to 16 MiB:
+    // a band of one pixel row would walk a whole row of cells for it.
+    const std::size_t drawnRow = static_cast<std::size_t>(width) * (job.direct ? 1 : sizeof(Pixel));
+    int bandRows = settings.bandRows;
+    if (bandRows <= 0)
+        bandRows = static_cast<int>(std::max((std::size_t(1) << 20) / drawnRow,
+                                             std::min<std::size_t>(16, (std::size_t(16) << 20) / drawnRow)));
+    job.bandRows = std::max(1, std::min(bandRows, height));
+    job.bands = static_cast<int>((static_cast<long long>(height) + job.bandRows - 1) / job.bandRows);
+
+    int threads = settings.threads > 0 ? settings.threads : static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::max(1, std::min({threads, 8, job.bands}));
+    const Lookup lookup(job.indexed && !job.direct ? palette : std::vector<Pixel>());
+    job.lookup = &lookup;
     try {
-        encoder = std::thread(encode, &shared);
+        job.slots.resize(static_cast<std::size_t>(2 * threads));
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+        return Result::Failed;
+    }
+
+    if (!writeHeader(file, width, height, job.bits, job.indexed, palette, settings.pixelsPerMetre, error))
+        return Result::Failed;
+
+    std::vector<std::thread> workers;
+    try {
+        for (int t = 0; t < threads; ++t) workers.emplace_back(bandThread, &job);
     } catch (const std::system_error&) {
+        // Fewer threads, or none: this one then draws each band itself.
     }
-    const bool alone = !encoder.joinable();
-    bool missing = false, encoderStopped = alone && !encodeStart(&shared);
-    try {
-        int slot = 0;
-        for (int top = 0; top < height && !encoderStopped; top += bandRows, slot ^= 1) {
-            const int n = std::min(bandRows, height - top);
-            std::fill(pixels.get(), pixels.get() + static_cast<std::ptrdiff_t>(width) * n, 0u);
-            draw(top, n, pixels.get());
-            if (!shared.waitFree(slot)) {
-                encoderStopped = true;
-                break;
-            }
-            for (int r = 0; r < n && !missing; ++r) {
-                const Pixel* src = pixels.get() + static_cast<std::size_t>(width) * r;
-                if (indexed) missing = !packIndexed(src, width, bits, lookup, shared.rowPointers[slot][r]);
-                else packRgba(src, width, shared.rowPointers[slot][r]);
-            }
-            if (missing) break;
-            shared.publish(slot, n);
-            if (alone) encoderStopped = !encodeBand(&shared, slot);
+    std::unique_ptr<BandWorker> self;
+    if (workers.empty()) {
+        self.reset(new BandWorker(job));
+        if (self->start()) job.next = job.bands;
+    }
+    // The zlib stream: its header (deflate, 32 KiB window, fastest), the
+    // bands' blocks, and the checksum of all the rows.
+    const unsigned char zlibHeader[2] = {0x78, 0x01};
+    uLong adler = adler32(0L, nullptr, 0);
+    for (int k = 0; k < job.bands; ++k) {
+        Slot& slot = job.slots[static_cast<std::size_t>(k) % job.slots.size()];
+        if (self && job.stop == Stop::None) self->run(k);
+        {
+            std::unique_lock<std::mutex> lock(job.mutex);
+            job.changed.wait(lock, [&] { return slot.ready || job.stop != Stop::None; });
+            if (job.stop != Stop::None) break;
         }
-    } catch (...) {
-        // Drawing ran out of memory, say: the encoder stops before the
-        // exception goes on.
-        shared.finish(true);
-        if (encoder.joinable()) encoder.join();
-        png_destroy_write_struct(&shared.png, &shared.info);
-        throw;
+        adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.rawLength));
+        unsigned char check[4];
+        putBig32(check, static_cast<std::uint32_t>(adler));
+        const bool last = k == job.bands - 1;
+        if (!writeChunk(file, "IDAT", {{zlibHeader, k == 0 ? 2u : 0u}, {slot.data.data(), slot.data.size()},
+                                       {check, last ? 4u : 0u}})) {
+            job.halt(Stop::Failed, std::strerror(errno));
+            break;
+        }
+        {
+            std::lock_guard<std::mutex> lock(job.mutex);
+            slot.ready = false;
+            ++job.written;
+        }
+        job.changed.notify_all();
+        if (settings.progress) settings.progress(static_cast<double>(std::min(height, (k + 1) * job.bandRows)) / height);
     }
-    shared.finish(missing || encoderStopped);
-    if (encoder.joinable()) encoder.join();
-    else if (!missing && !encoderStopped) encodeEnd(&shared);
-    Result result = shared.failed ? Result::Failed : missing ? Result::ColourMissing : Result::Written;
-    if (result == Result::Written && std::fflush(file) != 0) {
-        shared.error = std::strerror(errno);
-        result = Result::Failed;
+    for (std::thread& t : workers) t.join();
+    if (job.thrown) std::rethrow_exception(job.thrown);
+    if (job.stop == Stop::Missing) return Result::ColourMissing;
+    if (job.stop == Stop::None && (!writeChunk(file, "IEND", {}) || std::fflush(file) != 0))
+        job.halt(Stop::Failed, std::strerror(errno));
+    if (job.stop == Stop::Failed) {
+        error = job.error.empty() ? "cannot encode the picture" : job.error;
+        return Result::Failed;
     }
-    if (result == Result::Failed) error = shared.error;
-    png_destroy_write_struct(&shared.png, &shared.info);
-    return result;
+    return Result::Written;
 }
 
 }  // namespace pngbands

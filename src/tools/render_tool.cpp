@@ -1,6 +1,8 @@
 #include "tools.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <cairo.h>
 
 #include "hxmap.h"
+#include "maprows.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
 #include "hxvector.h"
@@ -238,6 +241,22 @@ std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours&
     return list;
 }
 
+// The labels of one picture, made before the bands are drawn, so that the
+// threads that draw them only read.
+class MadeLabels : public hxpic::LabelFont {
+public:
+    MadeLabels(hxpic::LabelFont& font, const bool used[128]) : ink_(font.ink()) {
+        for (int v = 1; v < 128; ++v)
+            if (used[v]) labels_[static_cast<std::size_t>(v)] = font.label(v);
+    }
+    const hxpic::Label& label(int value) override { return labels_[static_cast<std::size_t>(value & 127)]; }
+    hxpic::Pixel ink() const override { return ink_; }
+
+private:
+    hxpic::Pixel ink_;
+    std::array<hxpic::Label, 128> labels_;
+};
+
 // Labels for a picture at a label zoom whose cells have none.
 class NoLabels : public hxpic::LabelFont {
 public:
@@ -320,11 +339,15 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
 }
 
 hexgeom::CellRange renderCells(const RenderOptions& o, const HxMap& map) {
-    if (o.wholeMap) return hexgeom::CellRange{0, 0, map.xs() - 1, map.ys() - 1};
+    return renderCells(o, map.xs(), map.ys());
+}
+
+hexgeom::CellRange renderCells(const RenderOptions& o, int cols, int rows) {
+    if (o.wholeMap) return hexgeom::CellRange{0, 0, cols - 1, rows - 1};
     const long long x2 = static_cast<long long>(o.cellX) + o.cellW - 1;
     const long long y2 = static_cast<long long>(o.cellY) + o.cellH - 1;
-    return hexgeom::CellRange{o.cellX, o.cellY, static_cast<int>(std::min<long long>(x2, map.xs() - 1)),
-                              static_cast<int>(std::min<long long>(y2, map.ys() - 1))};
+    return hexgeom::CellRange{o.cellX, o.cellY, static_cast<int>(std::min<long long>(x2, cols - 1)),
+                              static_cast<int>(std::min<long long>(y2, rows - 1))};
 }
 
 PictureSize pictureSize(int zoom, const hexgeom::CellRange& cells) {
@@ -499,14 +522,19 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         }
         reach += overhang / p + 1;
     }
-    hxpic::Picture picture{map, colours, zoom, viewStart, cells, labels};
-    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
-        if (progress) progress->update(static_cast<double>(top) / height);
-        if (extras.background != 0)
-            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(width) * rows, extras.background);
+    std::unique_ptr<MadeLabels> madeLabels;
+    if (labels) madeLabels.reset(new MadeLabels(*labels, usedLabel));
+    hxpic::Picture picture{map, colours, zoom, viewStart, cells, madeLabels.get()};
+    const auto bandOf = [&](int top, int rows) {
         hxpic::Picture band = picture;
         band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
         band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
+        return band;
+    };
+    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+        if (extras.background != 0)
+            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(width) * rows, extras.background);
+        const hxpic::Picture band = bandOf(top, rows);
         const bool mapRows = !band.cells.empty() && top < mapH;
         if (mapRows) {
             hxpic::Target target{pixels, width, rows, width, hexgeom::Point{0, top}};
@@ -531,6 +559,29 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
     };
+    // A picture of up to 256 colours is drawn as palette indices straight
+    // away: every colour it can take is in the list above.
+    const std::vector<hxpic::Pixel> palette = pngbands::paletteOrder(settings.colours);
+    std::unique_ptr<hxpic::Indices> indices;
+    if (!palette.empty() && palette.size() <= 256) {
+        indices = std::make_unique<hxpic::Indices>(colours, palette, labels ? labels->ink() : hxpic::kBlack);
+        const auto background = std::lower_bound(palette.begin(), palette.end(), extras.background);
+        const std::uint8_t backgroundIndex = static_cast<std::uint8_t>(background - palette.begin());
+        settings.drawIndices = [&, backgroundIndex](int top, int rows, std::uint8_t* pixels, std::ptrdiff_t stride) {
+            if (extras.background != 0)
+                for (int r = 0; r < rows; ++r) std::fill(pixels + r * stride, pixels + r * stride + width, backgroundIndex);
+            const hxpic::Picture band = bandOf(top, rows);
+            if (band.cells.empty() || top >= mapH) return;
+            hxpic::IndexTarget target{pixels, width, rows, stride, hexgeom::Point{0, top}};
+            hxpic::draw(band, *indices, hxpic::Clip{0, top, width, std::min(top + rows, mapH)}, target);
+        };
+    }
+    // The text library draws on one thread at a time.
+    if (fonts) settings.threads = 1;
+
+    // Bands are drawn on several threads; the progress is told as they
+    // reach the file, on this one.
+    if (progress) settings.progress = [progress](double done) { progress->update(done); };
 
     OutputFile file;
     if (!file.open(path, error)) return false;
@@ -539,6 +590,7 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     if (result == pngbands::Result::ColourMissing) {
         // A colour no table foresaw: start again as a full-colour picture.
         settings.colours.clear();
+        settings.drawIndices = nullptr;
         std::rewind(file.stream());
         if (::ftruncate(file.fd(), 0) == 0) result = pngbands::write(file.stream(), width, height, settings, draw, why);
         else why = std::strerror(errno);
@@ -687,12 +739,25 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             err << tool << ": " << error << "\n";
             return kFailed;
         }
+        // Only the rows drawn are read where the file allows: the map then
+        // holds those cells, shifted, which draw the same picture. Hex
+        // numbers count from the whole map's corner, so they want it whole.
         HxMap map(0, 0);
-        if (!loadMapFor(tool, options.input, map, err)) return kFailed;
-        const hexgeom::CellRange cells = renderCells(options, map);
+        MapPart part;
+        const auto load = [&](const LoadHooks& hooks) {
+            const PartPick pick = [&](int cols, int rows) { return renderCells(options, cols, rows); };
+            if (!options.numbers) return loadMapPart(map, options.input.c_str(), pick, hooks, part);
+            if (!map.loadMap(options.input.c_str(), hooks)) return false;
+            part.cols = map.xs();
+            part.rows = map.ys();
+            part.cells = pick(map.xs(), map.ys());
+            return true;
+        };
+        if (!loadFor(tool, options.input, err, load)) return kFailed;
+        const hexgeom::CellRange cells = part.cells;
         if (cells.empty()) {
             err << tool << ": the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
-                << options.cellH << " lie outside the map of " << map.xs() << " x " << map.ys() << " cells\n"
+                << options.cellH << " lie outside the map of " << part.cols << " x " << part.rows << " cells\n"
                 << kUsage;
             return kMisuse;
         }

@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "hxmap.h"
+#include "maprows.h"
 #include "toolargs.h"
 #include "tools.h"
 
@@ -45,9 +46,14 @@ int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kMisuse;
     }
     try {
-        HxMap map(0, 0);
-        if (!loadMapFor(tool, files[0], map, err)) return kFailed;
-        map.statistics(out);
+        // Counted row by row as the file is read: no grid is held.
+        CellCounts counts;
+        const auto count = [&](const LoadHooks& hooks) {
+            std::string error;
+            return countMapFile(files[0].c_str(), hooks, counts, error);
+        };
+        if (!loadFor(tool, files[0], err, count)) return kFailed;
+        counts.print(out);
         return flushed(tool, out, err) ? kDone : kFailed;
     } catch (const std::bad_alloc&) {
         err << tool << ": out of memory\n";

@@ -41,12 +41,17 @@ std::string printable(const std::string& text) {
 }  // namespace
 
 bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err) {
+    return loadFor(tool, file, err, [&](const LoadHooks& hooks) { return map.loadMap(file.c_str(), hooks); });
+}
+
+bool loadFor(const char* tool, const std::string& file, std::ostream& err,
+             const std::function<bool(const LoadHooks&)>& load) {
     long long warnings = 0;
     LoadHooks hooks;
     hooks.warning = [&](const std::string& message) {
         if (++warnings <= kWarningsShown) err << tool << ": '" << file << "': " << printable(message) << "\n";
     };
-    const bool loaded = map.loadMap(file.c_str(), hooks);
+    const bool loaded = load(hooks);
     // The model prints its other load messages on standard output.
     std::fflush(stdout);
     if (warnings > kWarningsShown)

@@ -4,8 +4,12 @@
 //  - a failed load leaves the map exactly as it was, and says why;
 //  - a successful load gives the header's size, a full used extent and the
 //    file's name, and what it read survives saveMap and loadMap unchanged,
-//    with a second save writing the same bytes as the first.
+//    with a second save writing the same bytes as the first;
+//  - counting the cells row by row succeeds or fails as the load does, with
+//    the same message, and so does loading a part of the map, unless it
+//    read only the rows it picked; the cells of a part are the load's.
 // Warnings go to standard output, which is sent to /dev/null here.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include <unistd.h>
 
 #include "hxmap.h"
+#include "maprows.h"
 
 namespace {
 
@@ -94,6 +99,42 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+// The other readers of the same file against the whole load's result.
+void compareOtherReaders(const HxMap& whole, bool loaded, const std::uint8_t* data, std::size_t size) {
+    CellCounts counts;
+    std::string error;
+    if (countMapFile(inputPath.c_str(), LoadHooks{}, counts, error) != loaded) broken("counting and loading disagree");
+    if (error != whole.lastError()) broken("counting failed with another message");
+
+    // The rows and columns picked come from the input's first bytes.
+    const unsigned a = size > 0 ? data[0] : 0, b = size > 1 ? data[1] : 0;
+    HxMap part(1, 1);
+    prepare(part);
+    const Snapshot before(part);
+    MapPart where;
+    const auto pick = [&](int cols, int rows) {
+        const int y1 = static_cast<int>(a % static_cast<unsigned>(rows));
+        const int x1 = static_cast<int>(b % static_cast<unsigned>(cols));
+        return hexgeom::CellRange{x1, y1, std::min(cols - 1, x1 + 3), std::min(rows - 1, y1 + static_cast<int>(a % 5))};
+    };
+    if (!loadMapPart(part, inputPath.c_str(), pick, LoadHooks{}, where)) {
+        if (loaded) broken("a part failed where the whole map loaded");
+        if (!Snapshot(part).sameAs(before)) broken("failed part changed the map");
+        if (part.lastError() != whole.lastError()) broken("part failed with another message");
+        return;
+    }
+    if (!loaded) {
+        if (!where.rowsOnly) broken("a whole load of a part succeeded where loading failed");
+        return;
+    }
+    if (where.dx % 2 != 0) broken("part shifted by an odd number of columns");
+    for (int y = where.cells.y1; y <= where.cells.y2; ++y)
+        for (int x = where.cells.x1; x <= where.cells.x2; ++x)
+            if (part.t(x, y) != whole.t(x + where.dx, y + where.dy) ||
+                part.e(x, y) != whole.e(x + where.dx, y + where.dy))
+                broken("part holds other cells than the load");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (ftruncate(inputFd, 0) != 0) broken("ftruncate failed");
     if (size > 0 && pwrite(inputFd, data, size, 0) != static_cast<ssize_t>(size)) broken("pwrite failed");
@@ -101,7 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HxMap m(1, 1);
     prepare(m);
     const Snapshot before(m);
-    if (!m.loadMap(inputPath.c_str())) {
+    const bool loaded = m.loadMap(inputPath.c_str());
+    compareOtherReaders(m, loaded, data, size);
+    if (!loaded) {
         if (!Snapshot(m).sameAs(before)) broken("failed load changed the map");
         if (m.lastError().empty()) broken("failed load gave no message");
         return 0;
