@@ -26,7 +26,7 @@ struct GivenOption {
 // name. Options come back in the order given. False with the reason, for
 // example "unknown option '--zom'", "--zoom needs a value" or "--legend
 // takes no value".
-bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason);
 
 // A decimal integer with an optional sign, saturated to low..high. False

@@ -89,11 +89,11 @@ std::string baseName(const std::string& path) {
 }  // namespace
 
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> specs = {{"--help", false},  {"--version", false}, {"--quiet", false, 'q'},
+    const std::vector<OptionSpec> known = {{"--help", false},  {"--version", false}, {"--quiet", false, 'q'},
                                            {"--zoom", true},   {"--encoding", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, specs, given, files, reason)) return false;
+    if (!scanArguments(args, known, given, files, reason)) return false;
     bool zoomGiven = false;
     for (const GivenOption& g : given) {
         if (g.name == "--help") {

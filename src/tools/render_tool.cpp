@@ -292,12 +292,12 @@ bool roomForFonts() {
 }  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
-    std::vector<OptionSpec> specs = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
+    std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
                                      {"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
-    for (const ValueOption& v : kValueOptions) specs.push_back(OptionSpec{v.name, true});
+    for (const ValueOption& v : kValueOptions) known.push_back(OptionSpec{v.name, true});
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, specs, given, files, reason)) return false;
+    if (!scanArguments(args, known, given, files, reason)) return false;
     for (const GivenOption& g : given) {
         const std::string& name = g.name;
         if (name == "--help") {

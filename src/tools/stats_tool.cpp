@@ -25,11 +25,11 @@ const char* const kUsage =
 
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const char* const tool = "tarven-stats";
-    const std::vector<OptionSpec> specs = {{"--help", false}, {"--version", false}};
+    const std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
     std::string reason;
-    if (!scanArguments(args, specs, given, files, reason)) {
+    if (!scanArguments(args, known, given, files, reason)) {
         err << tool << ": " << reason << "\n" << kUsage;
         return kMisuse;
     }

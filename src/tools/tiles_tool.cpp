@@ -322,11 +322,11 @@ std::string levelFolder(const std::string& outdir, std::size_t z) { return outdi
 }  // namespace
 
 bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> specs = {{"--help", false},     {"--version", false},  {"--quiet", false, 'q'},
+    const std::vector<OptionSpec> known = {{"--help", false},     {"--version", false},  {"--quiet", false, 'q'},
                                            {"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, specs, given, files, reason)) return false;
+    if (!scanArguments(args, known, given, files, reason)) return false;
     for (const GivenOption& g : given) {
         long long n = 0;
         if (g.name == "--help") {

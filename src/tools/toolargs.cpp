@@ -14,10 +14,10 @@ std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 // The long option an argument names, by its exact or shortened name; null
 // when it names none or several.
-const OptionSpec* namedBy(const std::string& arg, const std::vector<OptionSpec>& specs) {
+const OptionSpec* namedBy(const std::string& arg, const std::vector<OptionSpec>& known) {
     const std::string name = arg.substr(0, arg.find('='));
     const OptionSpec* found = nullptr;
-    for (const OptionSpec& s : specs) {
+    for (const OptionSpec& s : known) {
         if (name == s.name) return &s;
         if (name.size() > 2 && std::strncmp(s.name, name.c_str(), name.size()) == 0) {
             if (found) return nullptr;
@@ -29,10 +29,10 @@ const OptionSpec* namedBy(const std::string& arg, const std::vector<OptionSpec>&
 
 }  // namespace
 
-bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason) {
     // getopt_long wants a writable argv and reports options by number: the
-    // index into specs, past the range of characters.
+    // index into known, past the range of characters.
     constexpr int kFirst = 256;
     std::vector<std::string> copies(args);
     std::vector<char*> argv;
@@ -44,19 +44,19 @@ bool scanArguments(const std::vector<std::string>& args, const std::vector<Optio
     // "-": file names come back in place, as code 1; ":": a missing value
     // is told apart from an unknown option.
     std::string shortOptions = "-:";
-    for (std::size_t k = 0; k < specs.size(); ++k) {
-        table.push_back(option{specs[k].name + 2, specs[k].takesValue ? required_argument : no_argument, nullptr,
+    for (std::size_t k = 0; k < known.size(); ++k) {
+        table.push_back(option{known[k].name + 2, known[k].takesValue ? required_argument : no_argument, nullptr,
                                kFirst + static_cast<int>(k)});
-        if (specs[k].shortName) {
-            shortOptions += specs[k].shortName;
-            if (specs[k].takesValue) shortOptions += ':';
+        if (known[k].shortName) {
+            shortOptions += known[k].shortName;
+            if (known[k].takesValue) shortOptions += ':';
         }
     }
     table.push_back(option{nullptr, 0, nullptr, 0});
 
     auto specOf = [&](int code) -> const OptionSpec* {
-        if (code >= kFirst) return &specs[static_cast<std::size_t>(code - kFirst)];
-        for (const OptionSpec& s : specs)
+        if (code >= kFirst) return &known[static_cast<std::size_t>(code - kFirst)];
+        for (const OptionSpec& s : known)
             if (code > 0 && s.shortName == code) return &s;
         return nullptr;
     };
@@ -79,7 +79,7 @@ bool scanArguments(const std::vector<std::string>& args, const std::vector<Optio
             return false;
         }
         if (code == '?') {
-            const OptionSpec* s = arg.compare(0, 2, "--") == 0 ? namedBy(arg, specs) : nullptr;
+            const OptionSpec* s = arg.compare(0, 2, "--") == 0 ? namedBy(arg, known) : nullptr;
             if (s && !s->takesValue && arg.find('=') != std::string::npos) reason = std::string(s->name) + " takes no value";
             else if (optopt > 0 && optopt < kFirst && arg.compare(0, 2, "--") != 0)
                 reason = "unknown option " + quoted(std::string("-") + static_cast<char>(optopt));
