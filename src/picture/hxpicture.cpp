@@ -42,10 +42,16 @@ Pixel Colours::at(char terrain, int elevation) const {
 }
 
 Indices::Indices(const Colours& colours, const std::vector<Pixel>& palette, Pixel ink) {
+    // Made for every small picture (each tile of a pyramid): a sorted
+    // search instead of a walk along the palette.
+    std::vector<std::pair<Pixel, int>> sorted;
+    for (std::size_t i = 0; i < palette.size() && i < 256; ++i) sorted.emplace_back(palette[i], static_cast<int>(i));
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const std::pair<Pixel, int>& a, const std::pair<Pixel, int>& b) { return a.first < b.first; });
     const auto indexOf = [&](Pixel p) {
-        for (std::size_t i = 0; i < palette.size() && i < 256; ++i)
-            if (palette[i] == p) return static_cast<int>(i);
-        return 0;
+        const auto it = std::lower_bound(sorted.begin(), sorted.end(), p,
+                                         [](const std::pair<Pixel, int>& a, Pixel b) { return a.first < b; });
+        return it != sorted.end() && it->first == p ? it->second : 0;
     };
     for (int code = 0; code < 256; ++code) {
         const char t = static_cast<char>(code);
