@@ -46,12 +46,12 @@ std::array<bool, 128> usedLabels(const HxMap& map, const hexgeom::CellRange& cel
 struct Request {
     const HxMap* map = nullptr;
     int zoom = 8;
-    hexgeom::CellRange cells;     // drawn; clamped to the map
-    hexgeom::Point viewStart;     // the view's scroll position
+    hexgeom::CellRange cells{0, 0, -1, -1};   // drawn; clamped to the map
+    hexgeom::Point viewStart{0, 0};   // the view's scroll position
     // The file shows width x height client pixels from `origin`; cells are
     // drawn only inside `clip` (a tile of a larger picture passes the whole
     // picture's box, so that it holds exactly that picture's pixels).
-    hexgeom::Point origin;
+    hexgeom::Point origin{0, 0};
     int width = 0, height = 0;
     hxpic::Clip clip{0, 0, 0, 0};
     hxpic::Pixel background = 0;              // 0: transparent
