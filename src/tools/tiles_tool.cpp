@@ -312,13 +312,39 @@ bool copyLibraryFile(const std::string& from, int toFolder, const std::string& n
 
 // The viewer library: its script, its style sheet and the images the style
 // sheet names.
-bool copyLeaflet(const std::string& from, const Stage& stage, std::string& error) {
+// Whether `path` is a file of the library that can be copied: a regular
+// file (a link to one is followed) within the size bound.
+bool libraryFileWorks(const std::string& path, std::string& error) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "cannot read " + quoted(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "cannot copy " + quoted(path) + ": it is not a regular file";
+        return false;
+    }
+    if (st.st_size > kMaxLibraryFile) {
+        error = "cannot copy " + quoted(path) + ": it is larger than " + std::to_string(kMaxLibraryFile >> 20) +
+                " MiB, not a part of the viewer library";
+        return false;
+    }
+    return true;
+}
+
+// The library's script and style sheet, looked at before anything is
+// written.
+bool checkLeaflet(const std::string& from, std::string& error) {
     struct stat st;
     if (::stat((from + "/leaflet.js").c_str(), &st) != 0) {
         error = "the viewer library is not in " + quoted(from) +
                 " (Debian package libjs-leaflet; --leaflet names another folder)";
         return false;
     }
+    return libraryFileWorks(from + "/leaflet.js", error) && libraryFileWorks(from + "/leaflet.css", error);
+}
+
+bool copyLeaflet(const std::string& from, const Stage& stage, std::string& error) {
     const Dir to = newFolder(stage.fd(), "leaflet", stage.shown("leaflet"), error);
     if (!to.ok()) return false;
     const Dir images = newFolder(to.fd(), "images", stage.shown("leaflet/images"), error);
@@ -601,7 +627,7 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "tarven-tiles: " << error << "\n";
         return kFailed;
     };
-    if (holdsInput(outdir, options.input, error)) return fail();
+    if (holdsInput(outdir, options.input, error) || !checkLeaflet(options.leaflet, error)) return fail();
     const Dir outFolder = outputFolder(outdir, error);
     if (!outFolder.ok()) return fail();
     // Everything is written into a new folder inside OUTDIR and put in the
