@@ -559,14 +559,6 @@ bool RenderOptions::has(const std::string& option) const {
     return std::find(given.begin(), given.end(), option) != given.end();
 }
 
-int fitZoom(const hexgeom::CellRange& cells, long long w, long long h, long long extraRows) {
-    for (int zoom = hexgeom::kMaxZoom; zoom >= hexgeom::kMinZoom; --zoom) {
-        const PictureSize size = pictureSize(zoom, cells);
-        if (size.width <= w && size.height + extraRows <= h) return zoom;
-    }
-    return -1;
-}
-
 int zoomForSize(double hexMm, double dpi) {
     const double pixels = hexMm * dpi / 25.4;
     return static_cast<int>(std::lround(std::max(9.0, std::min(65.0, pixels)))) - 1;
