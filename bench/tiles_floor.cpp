@@ -1,6 +1,7 @@
 // The floor under tarven-tiles: what its work cannot go below. Draws every
 // tile of the pyramid tarven-tiles makes as palette indices (one palette
-// for the whole map), compresses each tile's rows with one reused zlib
+// for the whole map), packs them to the bits per pixel that palette needs
+// (as PNG rows), compresses each tile's rows with one reused zlib
 // level-1 compressor and writes the compressed bytes to a file per tile,
 // on one thread, with none of the rest (no PNG chunks, no per-tile palette,
 // no threads, no page or cell data). scripts/bench-tools.sh runs it beside
@@ -58,7 +59,10 @@ int main(int argc, char** argv) {
     const hxpic::Indices indices(colours, palette, labels ? labels->ink() : hxpic::kBlack);
 
     const int side = tools::kTileSize, stride = side + 1;
+    const int bits = palette.size() <= 2 ? 1 : palette.size() <= 4 ? 2 : palette.size() <= 16 ? 4 : 8;
+    const int packedStride = (side * bits + 7) / 8 + 1;
     std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * side);
+    std::vector<std::uint8_t> png(static_cast<std::size_t>(packedStride) * side, 0);
     std::vector<unsigned char> packed(compressBound(static_cast<uLong>(rows.size())) + 64);
     z_stream z{};
     if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return 1;
@@ -78,9 +82,23 @@ int main(int argc, char** argv) {
                 hxpic::IndexTarget target{rows.data() + 1, side, side, stride,
                                           hexgeom::Point{static_cast<int>(tx) * side, static_cast<int>(ty) * side}};
                 hxpic::draw(picture, indices, clip, target);
+                const std::uint8_t* in = rows.data();
+                if (bits < 8) {
+                    const int perByte = 8 / bits;
+                    for (int y = 0; y < side; ++y) {
+                        const std::uint8_t* src = rows.data() + static_cast<std::size_t>(y) * stride + 1;
+                        std::uint8_t* dst = png.data() + static_cast<std::size_t>(y) * packedStride + 1;
+                        for (int x = 0; x < side; x += perByte) {
+                            unsigned acc = 0;
+                            for (int k = 0; k < perByte; ++k) acc = acc << bits | src[x + k];
+                            dst[x / perByte] = static_cast<std::uint8_t>(acc);
+                        }
+                    }
+                    in = png.data();
+                }
                 deflateReset(&z);
-                z.next_in = rows.data();
-                z.avail_in = static_cast<uInt>(rows.size());
+                z.next_in = const_cast<std::uint8_t*>(in);
+                z.avail_in = static_cast<uInt>(bits < 8 ? png.size() : rows.size());
                 z.next_out = packed.data();
                 z.avail_out = static_cast<uInt>(packed.size());
                 if (deflate(&z, Z_FINISH) != Z_STREAM_END) return 1;
@@ -94,6 +112,6 @@ int main(int argc, char** argv) {
         }
     }
     deflateEnd(&z);
-    std::printf("%lld tiles, %lld bytes\n", tiles, bytes);
+    std::printf("%lld tiles, %lld bytes, %d bits a pixel\n", tiles, bytes, bits);
     return 0;
 }

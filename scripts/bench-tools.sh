@@ -16,7 +16,9 @@ build=$(cd "$1" && pwd)
 runs=${2:-5}
 render=$build/tarven-render
 stats=$build/tarven-stats
-peak=$build/bench/tarven_peak
+# Programs sit at the top of the build folder (older builds: in bench/).
+built() { if [ -x "$build/$1" ]; then echo "$build/$1"; else echo "$build/bench/$1"; fi; }
+peak=$(built tarven_peak)
 for tool in "$render" "$stats" "$peak"; do
   [ -x "$tool" ] || { echo "bench-tools: no $tool" >&2; exit 1; }
 done
@@ -42,7 +44,7 @@ cases=(whole1000 region8000 stats8000 stats1000)
 # file per tile, on one thread (bench/tiles_floor.cpp). Each run writes into
 # a fresh folder.
 tiles=$build/tarven-tiles
-floor=$build/bench/tarven_tiles_floor
+floor=$(built tarven_tiles_floor)
 [ -x "$tiles" ] && [ -x "$floor" ] && cases+=(tiles1000 tilesfloor)
 tilesRun=0
 run_tiles_case() {
