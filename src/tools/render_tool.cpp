@@ -215,6 +215,8 @@ bool setValue(const std::string& name, const std::string& value, RenderOptions& 
     return false;
 }
 
+}  // namespace
+
 // Pango and fontconfig end the process, instead of failing, when memory
 // runs out while they start (a thread they cannot create, an allocation
 // refused), or draw wrong labels. Under an address-space limit they start
@@ -237,7 +239,6 @@ bool roomForFonts() {
     return true;
 }
 
-}  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
     std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},

@@ -628,6 +628,11 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kFailed;
     };
     if (holdsInput(outdir, options.input, error) || !checkLeaflet(options.leaflet, error)) return fail();
+    if (hexgeom::hasLabels(options.maxPitch - 1) && !roomForFonts()) {
+        error = "out of memory: the label font cannot start within the address-space limit (ulimit -v); "
+                "a --max-pitch below 17 draws no labels";
+        return fail();
+    }
     const Dir outFolder = outputFolder(outdir, error);
     if (!outFolder.ok()) return fail();
     // Everything is written into a new folder inside OUTDIR and put in the

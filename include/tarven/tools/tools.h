@@ -135,6 +135,10 @@ void holdStandardStreams();
 // Threads started from now on get small stacks and share one heap, so that
 // they fit under a tight address-space limit (ulimit -v).
 void frugalThreads();
+// Whether the text library (Pango and fontconfig) can start: under an
+// address-space limit they end the process instead of failing when there
+// is no room for their memory and threads. False: do not start them.
+bool roomForFonts();
 // Flushes and closes standard output; a failure turns `code` into 1 with a
 // message on standard error.
 int closeStandardOutput(const char* tool, int code);
