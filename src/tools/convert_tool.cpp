@@ -264,14 +264,6 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     progress.update(0.4);
 
     if (outExt == "map") {
-        const UnsavableCells lost = countUnsavable(map);
-        if (lost.terrains > 0 && !o.quiet)
-            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(lost.terrains, map)
-                << " have a terrain code (0 or 9 to 13) that a .map file cannot hold; they were written as '?'\n";
-        if (lost.elevations > 0 && !o.quiet)
-            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(lost.elevations, map)
-                << " have an elevation (-48, -39 to -35 or -16) that a .map file cannot hold; they were written as "
-                   "0\n";
         // Tarven's own save, through a temporary file of its own that the
         // signal cleanup does not know: the signals wait until it is done.
         sigset_t stop, before;
@@ -288,6 +280,15 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
             return kFailed;
         }
         progress.finish();
+        // What the save changed, said once it is done.
+        const UnsavableCells lost = countUnsavable(map);
+        if (lost.terrains > 0 && !o.quiet)
+            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(lost.terrains, map)
+                << " have a terrain code (0 or 9 to 13) that a .map file cannot hold; they were written as '?'\n";
+        if (lost.elevations > 0 && !o.quiet)
+            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(lost.elevations, map)
+                << " have an elevation (-48, -39 to -35 or -16) that a .map file cannot hold; they were written as "
+                   "0\n";
         return kDone;
     }
 
