@@ -107,8 +107,7 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
                 reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(g.value);
                 return false;
             }
-        } else if (!parseInt(g.value, o.zoom)) {
-            reason = "the zoom must be a whole number, not " + quoted(g.value);
+        } else if (!parseInteger("--zoom", g.value, hexgeom::kMinZoom, hexgeom::kMaxZoom, o.zoom, reason)) {
             return false;
         } else {
             zoomGiven = true;
@@ -184,18 +183,9 @@ std::vector<hxpic::Pixel> tilesetPixels(int zoom, const std::vector<std::pair<ch
     return pixels;
 }
 
-int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    ConvertOptions o;
-    std::string reason;
-    if (!parseConvertArguments(args, o, reason)) {
-        err << "tarven-convert: " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    if (o.help || o.version) {
-        if (o.help) out << kUsage;
-        else out << "tarven-convert (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed("tarven-convert", out, err) ? kDone : kFailed;
-    }
+namespace {
+
+int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
     const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
     std::vector<std::string> outputs{o.output};
     if (isTiled(outExt)) {
@@ -275,6 +265,12 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     progress.finish();
     return kDone;
+}
+
+}  // namespace
+
+int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return runTool<ConvertOptions>(Tool{"tarven-convert", kUsage}, args, out, err, parseConvertArguments, convert);
 }
 
 }  // namespace tools

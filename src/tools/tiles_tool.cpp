@@ -338,16 +338,14 @@ bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, 
         } else if (g.name == "--leaflet") {
             o.leaflet = g.value;
         } else if (g.name == "--max-pitch") {
-            if (!parseInteger(g.value, 0, 128, n) || n < 1 || n > 64 || (n & (n - 1)) != 0) {
+            if (!parseInteger("--max-pitch", g.value, 1, 64, n, reason) || (n & (n - 1)) != 0) {
                 reason = "the pitch must be 1, 2, 4, 8, 16, 32 or 64, not " + quoted(g.value);
                 return false;
             }
             o.maxPitch = static_cast<int>(n);
         } else {
-            if (!parseInteger(g.value, 0, std::numeric_limits<long long>::max(), n) || n < 1) {
-                reason = "--max-tiles wants a whole number of at least 1, not " + quoted(g.value);
+            if (!parseInteger("--max-tiles", g.value, 1, std::numeric_limits<long long>::max(), n, reason))
                 return false;
-            }
             o.maxTiles = static_cast<std::uint64_t>(n);
         }
     }
@@ -392,18 +390,9 @@ std::uint64_t tileCount(const std::vector<TileLevel>& levels) {
     return n;
 }
 
-int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    TilesOptions options;
-    std::string reason;
-    if (!parseTilesArguments(args, options, reason)) {
-        err << "tarven-tiles: " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    if (options.help || options.version) {
-        if (options.help) out << kUsage;
-        else out << "tarven-tiles (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed(kTool, out, err) ? kDone : kFailed;
-    }
+namespace {
+
+int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
     HxMap map(0, 0);
     if (!loadMapFor(kTool, options.input, map, err)) return kFailed;
     const std::vector<TileLevel> levels = planLevels(map.xs(), map.ys(), options.maxPitch);
@@ -414,16 +403,17 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const std::uint64_t tiles = tileCount(levels);
     // Tiles are placed in int pixels, as every picture is.
     if (levels.back().width > kMaxLevelSide || levels.back().height > kMaxLevelSide) {
-        err << "tarven-tiles: the map of " << map.xs() << " x " << map.ys() << " cells at pitch " << options.maxPitch
-            << " is " << levels.back().width << " x " << levels.back().height << " pixels; a level can be at most "
-            << kMaxLevelSide << " pixels wide and high; lower --max-pitch\n";
-        return kMisuse;
+        throw Misuse("the map of " + std::to_string(map.xs()) + " x " + std::to_string(map.ys()) +
+                     " cells at pitch " + std::to_string(options.maxPitch) + " is " +
+                     std::to_string(levels.back().width) + " x " + std::to_string(levels.back().height) +
+                     " pixels; a level can be at most " + std::to_string(kMaxLevelSide) +
+                     " pixels wide and high; lower --max-pitch");
     }
     if (tiles > options.maxTiles) {
-        err << "tarven-tiles: the map of " << map.xs() << " x " << map.ys() << " cells at pitch " << options.maxPitch
-            << " makes " << tiles << " tiles, more than " << options.maxTiles
-            << "; lower --max-pitch or raise --max-tiles\n";
-        return kMisuse;
+        throw Misuse("the map of " + std::to_string(map.xs()) + " x " + std::to_string(map.ys()) +
+                     " cells at pitch " + std::to_string(options.maxPitch) + " makes " + std::to_string(tiles) +
+                     " tiles, more than " + std::to_string(options.maxTiles) +
+                     "; lower --max-pitch or raise --max-tiles");
     }
 
     const std::vector<std::string> inputs{options.input};
@@ -520,6 +510,12 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         !writeText(outdir + "/index.html", inputs, webPage(), error, true))
         return fail();
     return kDone;
+}
+
+}  // namespace
+
+int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return runTool<TilesOptions>(Tool{kTool, kUsage}, args, out, err, parseTilesArguments, makeTiles);
 }
 
 }  // namespace tools

@@ -392,13 +392,17 @@ TEST(ConvertTool, ArgumentsAndOutputs) {
         std::string says;
     };
     const Row rows[] = {
-        {"no files", {}, 2, "Usage: tarven-convert"},
+        {"no files", {}, 2, "needed\nTry 'tarven-convert --help'.\n"},
         {"one file", {dir / "in.map"}, 2, "an input and an output"},
         {"unknown extension", {dir / "in.map", dir / "out.png"}, 2, "neither a .map"},
         {"map to map", {dir / "in.map", dir / "out.map"}, 2, "nothing to convert"},
         {"zoom 15 is off by one", {"--zoom", "15", dir / "in.map", dir / "o.tmx"}, 2, "nearest zooms that work are 13 and 17"},
         {"zoom of dots", {"--zoom=3", dir / "in.map", dir / "o.tmx"}, 2, "are 11"},
         {"top zoom", {"--zoom=64", dir / "in.map", dir / "o.tmx"}, 2, "are 61"},
+        {"zoom at the top of int", {"--zoom", "2147483647", dir / "in.map", dir / "o.tmx"}, 2,
+         "--zoom wants a whole number from 0 to 64, not '2147483647'\n"},
+        {"zoom past int, quoted as typed", {"--zoom", "2147483648", dir / "in.map", dir / "o.tmx"}, 2,
+         "not '2147483648'"},
         {"unknown encoding", {"--encoding", "lz4", dir / "in.map", dir / "o.tmx"}, 2, "'lz4'"},
         {"output is a folder", {dir / "in.map", dir / "folder.tmx"}, 1, "it is a folder"},
         {"output is the input by a link", {dir / "in.map", dir / "link.tmx"}, 1, "is the input"},

@@ -87,8 +87,8 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
         std::string creates = "";
     };
     const Row rows[] = {
-        {"render: no arguments", false, {}, 2, "Usage: tarven-render"},
-        {"render: input only", false, {kSmall}, 2, "Usage: tarven-render"},
+        {"render: no arguments", false, {}, 2, "tarven-render: an input map and an output picture are needed\n"},
+        {"render: input only", false, {kSmall}, 2, "are needed"},
         {"render: three files", false, {kSmall, out, out}, 2, "too many"},
         {"render: zoom not a number", false, {"--zoom", "8x", kSmall, out}, 2, "'8x'"},
         {"render: zoom without value", false, {kSmall, out, "--zoom"}, 2, "--zoom needs a value"},
@@ -115,12 +115,17 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
          "24 x 16 = 384 pixels, more than the limit of 383; --max-pixels 384 allows it"},
         {"render: picture at the limit", false, {"--zoom=0", "--max-pixels=384", kSmall, out}, 0, "", false,
          "out.png"},
-        {"render: no pixels allowed", false, {"--max-pixels", "0", kSmall, out}, 2, "--max-pixels wants"},
+        {"render: no pixels allowed", false, {"--max-pixels", "0", kSmall, out}, 2,
+         "--max-pixels wants a whole number of at least 1, not '0'"},
+        {"render: pixels past any number", false, {"--max-pixels", "99999999999999999999", kSmall, out}, 2,
+         "not '99999999999999999999'"},
+        {"render: cells past the range of int", false, {"--cells", "0,0,2147483648,1", kSmall, out}, 2,
+         "--cells wants X,Y,W,H"},
         {"render: help", false, {"--help"}, 0, "Usage: tarven-render"},
         {"render: help lost", false, {"--help"}, 1, "tarven-render: cannot write to standard output", true},
         {"render: version", false, {"--version"}, 0, "tarven-render (Tarven) " TARVEN_VERSION},
         {"render: version lost", false, {"--version"}, 1, "cannot write to standard output", true},
-        {"stats: no arguments", true, {}, 2, "Usage: tarven-stats"},
+        {"stats: no arguments", true, {}, 2, "tarven-stats: a map file is needed\n"},
         {"stats: two maps", true, {kSmall, kSmall}, 2, "one map file"},
         {"stats: unknown option", true, {"-v", kSmall}, 2, "unknown option '-v'"},
         {"stats: missing map", true, {dir / "none.map"}, 1, ""},
@@ -141,6 +146,14 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
         EXPECT_NE((row.code == 0 ? run.out : run.err).find(row.says), std::string::npos) << row.name << ": " << run.err;
         if (row.code != 0) {
             EXPECT_EQ(run.out, "") << row.name;
+        }
+        // A misuse is one line and where to read more, not the whole usage.
+        const std::string tool = row.stats ? "tarven-stats" : "tarven-render";
+        if (row.code == 2) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << row.name << ": " << run.err;
+            EXPECT_EQ(run.err.rfind(tool + ": ", 0), 0u) << row.name << ": " << run.err;
+            const std::string tryHelp = "\nTry '" + tool + " --help'.\n";
+            EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), tryHelp.size())), tryHelp) << row.name;
         }
         // Nothing written but the file the row makes, not even a temporary
         // file; the files already there unchanged.
@@ -174,6 +187,7 @@ TEST(RenderTool, PictureSizeZoomAndCells) {
         {"squares of 4", {"--zoom", "3"}, 96, 64, true},
         {"hexes by default: odd last column, even columns lower", {}, 23 * 9 + 13, 15 * 9 + 4 + 9, false},
         {"zoom above 64 is 64", {"--zoom", "99"}, 23 * 65 + 87, 15 * 65 + 32 + 65, false},
+        {"zoom past int is 64", {"--zoom", "2147483648"}, 23 * 65 + 87, 15 * 65 + 32 + 65, false},
         {"cells from an odd column", {"--cells", "3,2,5,4"}, 4 * 9 + 13, 3 * 9 + 4 + 9, false},
         {"cells clamped to the map", {"--zoom", "0", "--cells", "20,10,100,100"}, 4, 6, true},
     };

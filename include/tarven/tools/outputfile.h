@@ -16,6 +16,9 @@ namespace tools {
 // every temporary file of an OutputFile still open and exits with 128 + the
 // signal's number. Call once at the start of main() (async-signal-safe handler).
 void installSignalCleanup();
+// Removes every temporary file of an OutputFile still open, as the signal
+// clean-up does; async-signal-safe, for a tool that must end at once.
+void removeTemporaries();
 
 // Refuses, before any work, an output that is one of the inputs (same device
 // and inode, links followed), an existing output that is not a regular file,

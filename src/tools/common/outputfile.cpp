@@ -28,9 +28,13 @@ struct TempEntry {
 constexpr int kEntries = 16;
 TempEntry entries[kEntries];
 
-extern "C" void removeTemporariesAndExit(int signal) {
+void removeLiveEntries() {
     for (TempEntry& e : entries)
         if (e.state.load(std::memory_order_acquire) == kLive) ::unlinkat(e.dirFd, e.name, 0);
+}
+
+extern "C" void removeTemporariesAndExit(int signal) {
+    removeLiveEntries();
     ::_exit(128 + signal);
 }
 
@@ -126,6 +130,8 @@ std::string randomSuffix() {
 }
 
 }  // namespace
+
+void removeTemporaries() { removeLiveEntries(); }
 
 void installSignalCleanup() {
     struct sigaction ignore {};
