@@ -495,8 +495,11 @@ TEST(StatsTool, WarningsAreSummarisedOnStandardError) {
 namespace {
 
 // Starts a program with its arguments, standard output and error into
-// files of the folder and optionally a file size limit; returns its pid.
-pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t fileSizeLimit = RLIM_INFINITY) {
+// files of the folder and optionally a file size and an address-space
+// limit; returns its pid. The font library's cache is private to the
+// folder, so that no shared cache is built or read under the limit.
+pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t fileSizeLimit = RLIM_INFINITY,
+            rlim_t addressSpace = RLIM_INFINITY) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
     const int out = ::open((log / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -506,6 +509,12 @@ pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t 
     if (fileSizeLimit != RLIM_INFINITY) {
         rlimit limit{fileSizeLimit, fileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (addressSpace != RLIM_INFINITY) {
+        ::setenv("XDG_CACHE_HOME", (log / "cache").c_str(), 1);
+        ::setenv("FONTCONFIG_FILE", (log / "fonts.conf").c_str(), 1);
+        rlimit limit{addressSpace, addressSpace};
+        ::setrlimit(RLIMIT_AS, &limit);
     }
     std::vector<char*> argv;
     for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
@@ -589,4 +598,128 @@ TEST(ToolPrograms, LostStandardOutputIsAFailure) {
     }
     DecodedPng png;
     EXPECT_TRUE(readPng(dir / "p.png", png));
+}
+
+namespace {
+
+// The system's fonts with a cache of the test's own.
+void privateFontConfig(const TempDir& log) {
+    writeText(log / "fonts.conf",
+              "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n<fontconfig>\n"
+              "  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
+              "  <cachedir>" + log / "cache/fontconfig" + "</cachedir>\n</fontconfig>\n");
+}
+
+// Temporary files an interrupted or failed tool might leave: hidden names,
+// anywhere below the folder.
+std::vector<std::string> hiddenFiles(const std::string& folder) {
+    std::vector<std::string> found;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (name[0] == '.') found.push_back(folder + "/" + name);
+            struct stat st;
+            if (::lstat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                const std::vector<std::string> below = hiddenFiles(folder + "/" + name);
+                found.insert(found.end(), below.begin(), below.end());
+            }
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+// One run of a tool for the tables below: its command, with OUT/ standing
+// for the output folder.
+struct ToolCommand {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+std::vector<std::string> commandIn(const ToolCommand& c, const TempDir& out) {
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) args.push_back(a.rfind("OUT/", 0) == 0 ? out / a.substr(4) : a);
+    return args;
+}
+
+const std::string kMedium = TARVEN_EXAMPLES "/medium.map", kLarge = TARVEN_EXAMPLES "/large.map";
+
+}  // namespace
+
+// Under an address-space limit (ulimit -v) every tool ends with 0, or 1 and
+// a message; never with a signal, and never leaving a temporary file.
+TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
+    TempDir out, log;
+    privateFontConfig(log);
+    // A map for the imports, made without a limit.
+    ASSERT_EQ(waitFor(start({TARVEN_CONVERT, "-q", "--zoom", "23", kSmall, out / "in.tmx"}, log)), 0);
+    const ToolCommand tools[] = {
+        {"render, labels", {TARVEN_RENDER, "-q", "--zoom", "20", kMedium, "OUT/a.png"}},
+        {"render, vector", {TARVEN_RENDER, "-q", kSmall, "OUT/a.pdf"}},
+        {"stats", {TARVEN_STATS, kLarge}},
+        {"convert, export with labels", {TARVEN_CONVERT, "-q", "--zoom", "23", kMedium, "OUT/b.tmx"}},
+        {"convert, import", {TARVEN_CONVERT, "-q", "OUT/in.tmx", "OUT/b.map"}},
+        {"tiles", {TARVEN_TILES, "-q", "--max-pitch", "16", kMedium, "OUT/web"}},
+    };
+    struct Limit {
+        rlim_t megabytes;
+        bool tilesOnly;
+    };
+    const Limit limits[] = {{23, true}, {30, false}, {60, false}, {100, false}};
+    for (const Limit& limit : limits)
+        for (const ToolCommand& tool : tools) {
+            if (limit.tilesOnly && std::string(tool.name) != "tiles") continue;
+            const std::string name = std::string(tool.name) + " in " + std::to_string(limit.megabytes) + " MB";
+            const int code = waitFor(start(commandIn(tool, out), log, RLIM_INFINITY, limit.megabytes << 20));
+            const std::string err = readText(log / "stderr");
+            EXPECT_TRUE(code == 0 || code == 1) << name << ": " << code << ": " << err;
+            if (code == 1) {
+                EXPECT_EQ(err.rfind("tarven-", 0), 0u) << name << ": " << err;
+            }
+            EXPECT_EQ(hiddenFiles(out.path), std::vector<std::string>{}) << name;
+        }
+}
+
+// Whether the process has a handler of its own for the signal.
+bool catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// A termination signal ends every tool with 128 + its number and removes
+// its temporary files, whenever it comes once the tool has started.
+TEST(ToolPrograms, SignalsEndEveryToolCleanly) {
+    TempDir out, log;
+    // A map of 20 MB that takes stats a while to count.
+    {
+        std::ofstream big(out / "big.map");
+        big << "2500 4000\n";   // rows, then columns
+        std::string row;
+        for (int x = 0; x < 4000; ++x) row += "#1";
+        row += "\n";
+        for (int y = 0; y < 2500; ++y) big << row;
+    }
+    const ToolCommand tools[] = {
+        {"render", {TARVEN_RENDER, "-q", "--zoom", "64", kLarge, "OUT/a.png"}},
+        {"stats", {TARVEN_STATS, "OUT/big.map"}},
+        {"convert", {TARVEN_CONVERT, "-q", "OUT/big.map", "OUT/b.tmx"}},
+        {"tiles", {TARVEN_TILES, "-q", "--max-pitch", "64", "--max-tiles", "10000000", kLarge, "OUT/web"}},
+    };
+    for (const int signal : {SIGTERM, SIGINT})
+        for (const ToolCommand& tool : tools) {
+            const std::string name = std::string(tool.name) + " under signal " + std::to_string(signal);
+            const pid_t pid = start(commandIn(tool, out), log);
+            // Sent once the tool handles it and, for those that write, once
+            // a temporary file is there (or a second has passed).
+            for (int i = 0; i < 2000 && !catches(pid, signal); ++i) ::usleep(500);
+            const bool writes = std::string(tool.name) != "stats";
+            for (int i = 0; writes && i < 1000 && hiddenFiles(out.path).empty(); ++i) ::usleep(1000);
+            ::kill(pid, signal);
+            EXPECT_EQ(waitFor(pid), 128 + signal) << name << ": " << readText(log / "stderr");
+            EXPECT_EQ(hiddenFiles(out.path), std::vector<std::string>{}) << name;
+        }
 }

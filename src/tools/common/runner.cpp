@@ -27,7 +27,9 @@ const char* runningTool = "tarven";
 // temporary files go, a message says why, and the exit is 1, not an abort.
 [[noreturn]] void endOnEscapedException() {
     removeTemporaries();
-    const char* why = "an unexpected error";
+    // No exception at hand: a thread was left running as an error unwound
+    // the stack, most often one that could not start another thread.
+    const char* why = "an internal error stopped the work";
     try {
         if (const std::exception_ptr e = std::current_exception()) std::rethrow_exception(e);
         std::fprintf(stderr, "%s: %s\n", runningTool, why);
