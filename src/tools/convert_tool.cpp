@@ -245,6 +245,12 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
             << " cells is larger than the " << exchange::Limits{}.maxCells << " cells a tile map can have\n";
         return kFailed;
     }
+    // The tileset images are drawn with the label font.
+    if (!roomForFonts()) {
+        err << "tarven-convert: out of memory: the label font cannot start within the address-space limit "
+               "(ulimit -v)\n";
+        return kFailed;
+    }
     const exchange::ExportedMap exported =
         exchange::exportMap(map, o.zoom, baseName(outputs[1]), baseName(outputs[2]));
     std::vector<std::pair<char, int>> terrainTiles, elevationTiles;

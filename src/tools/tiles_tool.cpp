@@ -416,6 +416,11 @@ int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
                      "; lower --max-pitch or raise --max-tiles");
     }
 
+    if (hexgeom::hasLabels(options.maxPitch - 1) && !roomForFonts()) {
+        err << "tarven-tiles: out of memory: the label font cannot start within the address-space limit "
+               "(ulimit -v)\n";
+        return kFailed;
+    }
     const std::vector<std::string> inputs{options.input};
     const std::string& outdir = options.outdir;
     std::string error;

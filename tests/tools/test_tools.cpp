@@ -661,6 +661,7 @@ TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
         {"convert, export with labels", {TARVEN_CONVERT, "-q", "--zoom", "23", kMedium, "OUT/b.tmx"}},
         {"convert, import", {TARVEN_CONVERT, "-q", "OUT/in.tmx", "OUT/b.map"}},
         {"tiles", {TARVEN_TILES, "-q", "--max-pitch", "16", kMedium, "OUT/web"}},
+        {"tiles, labels", {TARVEN_TILES, "-q", "--max-pitch", "32", kMedium, "OUT/web2"}},
     };
     struct Limit {
         rlim_t megabytes;
