@@ -219,16 +219,9 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
     progress.update(0.4);
 
     if (outExt == "map") {
-        // Tarven's own save, through a temporary file of its own that the
-        // signal cleanup does not know: the signals wait until it is done.
-        sigset_t stop, before;
-        sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
-        sigaddset(&stop, SIGHUP);
-        pthread_sigmask(SIG_BLOCK, &stop, &before);
+        // Tarven's own save, through the same safe save as every output,
+        // whose temporary file the signal clean-up removes.
         const bool saved = map.saveMap(o.output.c_str());
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
         std::fflush(stdout);
         if (!saved) {
             err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";

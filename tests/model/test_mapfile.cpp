@@ -497,12 +497,22 @@ TEST_F(MapFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     fillRandom(m, 7);
     writeFile(path("old.map"), kExample);
     fs::create_directory(path("sub"));
+    // Neither a pipe nor a device is replaced by a file, and a file with no
+    // write permission for anyone is kept even from root.
+    ASSERT_EQ(mkfifo(path("pipe.map").c_str(), 0644), 0);
+    fs::create_symlink("/dev/null", path("null.map"));
+    writeFile(path("ro.map"), kExample);
+    fs::permissions(path("ro.map"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::vector<std::string> fixtures{"null.map", "old.map", "pipe.map", "ro.map", "sub"};
 
     struct Case {
         std::string target;
         std::string message;
     };
     const Case cases[] = {
+        {path("pipe.map"), "Unable to open the map file!"},
+        {path("null.map"), "Unable to open the map file!"},
+        {path("ro.map"), "Unable to open the map file!"},
         {path("sub"), "Unable to open the map file!"},
         {path("sub") + "/", "Unable to open the map file!"},
         {path("no-such-dir/x.map"), "Unable to open the map file!"},
@@ -518,8 +528,12 @@ TEST_F(MapFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
         EXPECT_TRUE(fs::is_directory(path("sub")));
         EXPECT_TRUE(fs::is_empty(path("sub")));
         EXPECT_EQ(readFile(path("old.map")), kExample);
-        EXPECT_EQ(entries(), (std::vector<std::string>{"old.map", "sub"}));
+        EXPECT_EQ(readFile(path("ro.map")), kExample);
+        EXPECT_TRUE(fs::is_fifo(path("pipe.map")));
+        EXPECT_EQ(fs::read_symlink(path("null.map")), "/dev/null");
+        EXPECT_EQ(entries(), fixtures);
     }
+    for (const char* name : {"null.map", "pipe.map", "ro.map"}) fs::remove(path(name));
     bool ok = false;
     save(m, path("old.map"), &ok);
     EXPECT_TRUE(ok);

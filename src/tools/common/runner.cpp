@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 
 #include "outputfile.h"
+#include "savefile.h"
 #include "tools.h"
 
 namespace tools {
@@ -26,7 +27,7 @@ const char* runningTool = "tarven";
 // An exception that left a thread, or a second one during unwinding: the
 // temporary files go, a message says why, and the exit is 1, not an abort.
 [[noreturn]] void endOnEscapedException() {
-    removeTemporaries();
+    ::removeTemporaries();
     // No exception at hand: a thread was left running as an error unwound
     // the stack, most often one that could not start another thread.
     const char* why = "an internal error stopped the work";
