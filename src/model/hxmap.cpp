@@ -72,7 +72,7 @@ void HxMap::resizeGrid(int x, int y) {
 }
 
 void HxMap::fail(const char* message) const {
-    std::fputs(message, stdout);
+    lastMsg = message;
     lastErr = message;
     if (!lastErr.empty() && lastErr.back() == '\n') lastErr.pop_back();
 }
@@ -118,6 +118,7 @@ bool HxMap::readMap(const char* filename, const LoadHooks& hooks) {
         return false;
     case mapfile::Outcome::Cancelled:
         lastErr = mapfile::kCancelled;
+        lastMsg.clear();
         return false;
     case mapfile::Outcome::Done:
         break;
@@ -134,6 +135,7 @@ void HxMap::adopt(Array2d<char>& terrain, Array2d<char>& elevation, const char* 
     xsize = elev.xs();
     ysize = elev.ys();
     name.swap(newName);
+    lastMsg.clear();
     // As if every cell had gone through st and se.
     lowestUsedX = 0;
     lowestUsedY = 0;
@@ -190,6 +192,7 @@ bool HxMap::saveMap(const char* filename) const {
     }
     if (!ok || !file.commit(why)) return writeFailure();
     lastErr.clear();
+    lastMsg.clear();
     return true;
 }
 

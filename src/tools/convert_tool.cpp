@@ -222,7 +222,6 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
         // Tarven's own save, through the same safe save as every output,
         // whose temporary file the signal clean-up removes.
         const bool saved = map.saveMap(o.output.c_str());
-        std::fflush(stdout);
         if (!saved) {
             err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";
             return kFailed;

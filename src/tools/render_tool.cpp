@@ -678,10 +678,12 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
         // numbers count from the whole map's corner, so they want it whole.
         HxMap map(0, 0);
         MapPart part;
-        const auto load = [&](const LoadHooks& hooks) {
+        const auto load = [&](const LoadHooks& hooks, std::string& loadError) {
             const PartPick pick = [&](int cols, int rows) { return renderCells(options, cols, rows); };
-            if (!options.numbers) return loadMapPart(map, options.input.c_str(), pick, hooks, part);
-            if (!map.loadMap(options.input.c_str(), hooks)) return false;
+            const bool loaded = options.numbers ? map.loadMap(options.input.c_str(), hooks)
+                                                : loadMapPart(map, options.input.c_str(), pick, hooks, part);
+            loadError = map.lastError();
+            if (!loaded || !options.numbers) return loaded;
             part.cols = map.xs();
             part.rows = map.ys();
             part.cells = pick(map.xs(), map.ys());

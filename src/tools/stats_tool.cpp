@@ -44,8 +44,7 @@ int stats(const StatsOptions& o, std::ostream& out, std::ostream& err) {
     const char* const tool = "tarven-stats";
     // Counted row by row as the file is read: no grid is held.
     CellCounts counts;
-    const auto count = [&](const LoadHooks& hooks) {
-        std::string error;
+    const auto count = [&](const LoadHooks& hooks, std::string& error) {
         return countMapFile(o.input.c_str(), hooks, counts, error);
     };
     if (!loadFor(tool, o.input, err, count)) return kFailed;

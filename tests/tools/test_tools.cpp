@@ -371,8 +371,8 @@ TEST(StatsTool, PrintsTheReportUnchanged) {
     }
 }
 
-// Both programs run with no display to talk to; the load's message is the
-// model's, on standard output.
+// Both programs run with no display to talk to; a failed load's message is
+// the map format's, on standard error after the tool's name.
 TEST(ToolPrograms, RunWithoutADisplay) {
     TempDir dir;
     const auto run = [&](const std::string& command) {
@@ -387,9 +387,11 @@ TEST(ToolPrograms, RunWithoutADisplay) {
     EXPECT_EQ(run(TARVEN_STATS " '" + kSmall + "'"), 0);
     EXPECT_EQ(readText(dir / "stdout").rfind("              Terrain\nElev ", 0), 0u);
     EXPECT_EQ(run(TARVEN_STATS " '" + dir / "none.map" + "'"), 1);
-    EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+    EXPECT_EQ(readText(dir / "stdout"), "");
+    EXPECT_EQ(readText(dir / "stderr"), "tarven-stats: Error opening file " + dir / "none.map" + "!\n");
     EXPECT_EQ(run(TARVEN_RENDER " '" + dir / "none.map" + "' '" + dir / "n.png" + "'"), 1);
-    EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+    EXPECT_EQ(readText(dir / "stdout"), "");
+    EXPECT_EQ(readText(dir / "stderr"), "tarven-render: Error opening file " + dir / "none.map" + "!\n");
 }
 
 // Sizes are exact in 64 bits however large the map, and the limits name

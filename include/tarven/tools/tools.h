@@ -112,21 +112,20 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
                   int bandRows, const PngExtras& extras, std::string& error, Progress* progress = nullptr);
 
 // The tools: messages and usage on `err`, reports on `out`. Warnings about
-// cells go to `err`, the first few in full and then their count; the map
-// model's other load messages go to standard output as it prints them. The
-// result is the exit code; a report, help or version text that could not
-// be written is a failure.
+// cells go to `err`, the first few in full and then their count, as does a
+// failed load's message. The result is the exit code; a report, help or
+// version text that could not be written is a failure.
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Loads `file` into `map` with the warnings about cells summarised on
 // `err` (the first few in full, then how many more there were), each line
-// starting with `tool`.
+// starting with `tool`, and the failure, if any, after them.
 bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err);
 // The same for any load of `file` through the model's reader: `load` is
-// given the hooks to read with.
-bool loadFor(const char* tool, const std::string& file, std::ostream& err,
-             const std::function<bool(const LoadHooks&)>& load);
+// given the hooks to read with, and leaves the failure's message in `error`.
+using Load = std::function<bool(const LoadHooks& hooks, std::string& error)>;
+bool loadFor(const char* tool, const std::string& file, std::ostream& err, const Load& load);
 
 // Flushes `out` after a report, help or version text; false with a message
 // on `err` when it could not be written.

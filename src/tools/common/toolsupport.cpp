@@ -41,22 +41,25 @@ std::string printable(const std::string& text) {
 }  // namespace
 
 bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err) {
-    return loadFor(tool, file, err, [&](const LoadHooks& hooks) { return map.loadMap(file.c_str(), hooks); });
+    return loadFor(tool, file, err, [&](const LoadHooks& hooks, std::string& error) {
+        const bool loaded = map.loadMap(file.c_str(), hooks);
+        error = map.lastError();
+        return loaded;
+    });
 }
 
-bool loadFor(const char* tool, const std::string& file, std::ostream& err,
-             const std::function<bool(const LoadHooks&)>& load) {
+bool loadFor(const char* tool, const std::string& file, std::ostream& err, const Load& load) {
     long long warnings = 0;
     LoadHooks hooks;
     hooks.warning = [&](const std::string& message) {
-        if (++warnings <= kWarningsShown) err << tool << ": '" << file << "': " << printable(message) << "\n";
+        if (++warnings <= kWarningsShown) err << tool << ": '" << printable(file) << "': " << printable(message) << "\n";
     };
-    const bool loaded = load(hooks);
-    // The model prints its other load messages on standard output.
-    std::fflush(stdout);
+    std::string error;
+    const bool loaded = load(hooks, error);
     if (warnings > kWarningsShown)
-        err << tool << ": '" << file << "': " << warnings - kWarningsShown << " more warning"
+        err << tool << ": '" << printable(file) << "': " << warnings - kWarningsShown << " more warning"
             << (warnings - kWarningsShown == 1 ? "" : "s") << " about cells not shown (" << warnings << " in all)\n";
+    if (!loaded) err << tool << ": " << printable(error) << "\n";
     return loaded;
 }
 
