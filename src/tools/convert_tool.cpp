@@ -195,7 +195,7 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
     std::string error;
     for (const std::string& path : outputs)
         if (!checkOutput(path, {o.input}, error)) {
-            err << "tarven-convert: " << error << "\n";
+            err << "tarven-convert: " << printable(error) << "\n";
             return kFailed;
         }
 
@@ -208,7 +208,7 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
         std::uint64_t guessed = 0;
         if (!exchange::readTileMap(o.input, exchange::Limits{}, tiles, error) ||
             !exchange::importMap(tiles, map, guessed, error)) {
-            err << "tarven-convert: " << quoted(o.input) << ": " << error << "\n";
+            err << "tarven-convert: " << printable(quoted(o.input) + ": " + error) << "\n";
             return kFailed;
         }
         if (guessed > 0 && !o.quiet)
@@ -223,7 +223,7 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
         // whose temporary file the signal clean-up removes.
         const bool saved = map.saveMap(o.output.c_str());
         if (!saved) {
-            err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";
+            err << "tarven-convert: " << printable("cannot write " + quoted(o.output) + ": " + map.lastError()) << "\n";
             return kFailed;
         }
         progress.finish();
@@ -258,7 +258,7 @@ int convert(const ConvertOptions& o, std::ostream&, std::ostream& err) {
     // The images first: a map whose images are missing does not open.
     ok = ok && files[1].commit(error) && files[2].commit(error) && files[0].commit(error);
     if (!ok) {
-        err << "tarven-convert: " << error << "\n";
+        err << "tarven-convert: " << printable(error) << "\n";
         return kFailed;
     }
     progress.finish();

@@ -425,7 +425,7 @@ int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
     const std::string& outdir = options.outdir;
     std::string error;
     auto fail = [&]() {
-        err << "tarven-tiles: " << error << "\n";
+        err << "tarven-tiles: " << printable(error) << "\n";
         return kFailed;
     };
     if (!makeFolder(outdir, error) || !makeFolder(outdir + "/tiles", error) || !makeFolder(outdir + "/cells", error))

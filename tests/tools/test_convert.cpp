@@ -332,6 +332,12 @@ TEST(ConvertImport, MalformedAndHostileInputs) {
          tmj("\"encoding\":\"base64\",\"compression\":\"zstd\",\"data\":\"" + base64("\x28\xb5\x2f\xfd\xff\xff\xff") + "\""),
          "zstd"},
         {"unknown compression", "a.tmx", tmx("<data encoding=\"base64\" compression=\"lzma\">AAAA</data>"), "'lzma'"},
+        {"terminal control bytes in a value", "a.tmj",
+         tmj("\"encoding\":\"base64\",\"compression\":\"\\u001b]0;owned\\u0007\\u001b[2J\",\"data\":\"AAAA\""),
+         "'\\x1b]0;owned\\x07\\x1b[2J'"},
+        {"a value of a megabyte", "a.tmj",
+         tmj("\"encoding\":\"base64\",\"compression\":\"" + std::string(1 << 20, 'z') + "\",\"data\":\"AAAA\""),
+         "more bytes)"},
         {"gid beyond the tilesets", "a.tmx", tmx("<data encoding=\"csv\">1,2,3,1</data>"),
          "gid 3 in layer 'terrain' at cell (0, 1) lies beyond"},
         {"gid beyond the tilesets in json", "a.tmj", tmj("\"data\":[1,1,1,3]"), "gid 3"},
@@ -377,6 +383,10 @@ TEST(ConvertImport, MalformedAndHostileInputs) {
         EXPECT_EQ(run.code, 1) << row.name;
         EXPECT_NE(run.err.find(row.says), std::string::npos) << row.name << ": " << run.err;
         EXPECT_EQ(dir.entries(), std::vector<std::string>{row.file}) << row.name;
+        // What the file holds reaches the terminal escaped and cut short.
+        EXPECT_LT(run.err.size(), 2000u) << row.name;
+        EXPECT_TRUE(std::none_of(run.err.begin(), run.err.end(), [](char c) { return c != '\n' && (c & 0xe0) == 0; }))
+            << row.name;
     }
 }
 

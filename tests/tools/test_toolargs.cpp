@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "toolargs.h"
+#include "tools.h"
 
 namespace {
 
@@ -143,3 +144,28 @@ TEST(ToolArguments, DecimalsWithinTheirRange) {
 }
 
 }  // namespace
+
+// Text from files and arguments as messages quote it: printable UTF-8 kept,
+// every other byte escaped, long text cut.
+TEST(ToolMessages, PrintableEscapesAndCuts) {
+    struct Row {
+        const char* name;
+        std::string text;
+        std::string shown;
+        std::size_t most = 100;
+    };
+    const Row rows[] = {
+        {"plain", "a map.map", "a map.map"},
+        {"escape sequence", "\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+        {"line end and NUL", std::string("a\nb\0c", 5), "a\\x0ab\\x00c"},
+        {"delete", "\x7f", "\\x7f"},
+        {"UTF-8 kept", "\xc3\x9c" "bersicht-\xe5\x9c\xb0\xe5\x9b\xb3.map", "\xc3\x9c" "bersicht-\xe5\x9c\xb0\xe5\x9b\xb3.map"},
+        {"C1 control in UTF-8", "\xc2\x9b" "2J", "\\xc2\\x9b" "2J"},
+        {"lone continuation byte", "\x80", "\\x80"},
+        {"cut sequence", "\xe5\x9c", "\\xe5\\x9c"},
+        {"overlong slash", "\xc0\xaf", "\\xc0\\xaf"},
+        {"surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+        {"cut after the most", std::string(10, 'z'), "zzzz... (6 more bytes)", 4},
+    };
+    for (const Row& r : rows) EXPECT_EQ(tools::printable(r.text, r.most), r.shown) << r.name;
+}

@@ -127,6 +127,13 @@ bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostr
 using Load = std::function<bool(const LoadHooks& hooks, std::string& error)>;
 bool loadFor(const char* tool, const std::string& file, std::ostream& err, const Load& load);
 
+// Text from a file or the command line as a message may quote it: bytes
+// that are not printable (control characters, bytes that are not UTF-8)
+// shown as \xNN, so that no file can send control sequences to the
+// terminal, and cut after about `most` bytes with the count of those left
+// out, so that no file can make a message of megabytes.
+std::string printable(const std::string& text, std::size_t most = 400);
+
 // Flushes `out` after a report, help or version text; false with a message
 // on `err` when it could not be written.
 bool flushed(const char* tool, std::ostream& out, std::ostream& err);

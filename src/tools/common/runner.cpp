@@ -49,7 +49,7 @@ const char* runningTool = "tarven";
 
 int runTool(const Tool& tool, std::ostream& out, std::ostream& err, const ReadArguments& read, const Work& work) {
     const auto misuse = [&](const std::string& reason) {
-        err << tool.name << ": " << reason << "\nTry '" << tool.name << " --help'.\n";
+        err << tool.name << ": " << printable(reason) << "\nTry '" << tool.name << " --help'.\n";
         return kMisuse;
     };
     try {
@@ -68,9 +68,9 @@ int runTool(const Tool& tool, std::ostream& out, std::ostream& err, const ReadAr
         err << tool.name << ": out of memory\n";
     } catch (const std::system_error& e) {
         // Most often a thread that could not start for want of memory.
-        err << tool.name << ": " << e.what() << "\n";
+        err << tool.name << ": " << printable(e.what()) << "\n";
     } catch (const std::exception& e) {
-        err << tool.name << ": " << e.what() << "\n";
+        err << tool.name << ": " << printable(e.what()) << "\n";
     } catch (...) {
         err << tool.name << ": an unexpected error\n";
     }
