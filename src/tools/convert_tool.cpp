@@ -89,20 +89,18 @@ std::string baseName(const std::string& path) {
 }  // namespace
 
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> known = {{"--help", false},  {"--version", false}, {"--quiet", false, 'q'},
-                                           {"--zoom", true},   {"--encoding", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, {{"--zoom", true}, {"--encoding", true}}, true, 2,
+                           "an input and an output file are needed", flags, given, files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     bool zoomGiven = false;
     for (const GivenOption& g : given) {
-        if (g.name == "--help") {
-            o.help = true;
-        } else if (g.name == "--version") {
-            o.version = true;
-        } else if (g.name == "--quiet") {
-            o.quiet = true;
-        } else if (g.name == "--encoding") {
+        if (g.name == "--encoding") {
             if (!exchange::parseEncoding(g.value, o.encoding)) {
                 reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(g.value);
                 return false;
@@ -114,10 +112,6 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
         }
     }
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input and an output file are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.output = files[1];
     const std::string in = extensionOf(o.input), out = extensionOf(o.output);

@@ -248,21 +248,20 @@ private:
 }  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
-    std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
-                                     {"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
+    std::vector<OptionSpec> known = {{"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
     for (const ValueOption& v : kValueOptions) known.push_back(OptionSpec{v.name, true});
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, known, true, 2, "an input map and an output picture are needed", flags, given,
+                           files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         const std::string& name = g.name;
-        if (name == "--help") {
-            o.help = true;
-        } else if (name == "--version") {
-            o.version = true;
-        } else if (name == "--quiet") {
-            o.quiet = true;
-        } else if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
+        if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
             if (name == "--fit-page") o.fitPage = true;
             else if (name == "--legend") o.legend = true;
             else o.numbers = true;
@@ -273,10 +272,6 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
         }
     }
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input map and an output picture are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.output = files[1];
     if (!knownOutputKind(o.output)) {

@@ -26,16 +26,15 @@ struct StatsOptions {
 };
 
 bool parseStatsArguments(const std::vector<std::string>& args, StatsOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
-    for (const GivenOption& g : given) (g.name == "--help" ? o.help : o.version) = true;
-    if (o.help || o.version) return true;
-    if (files.size() != 1) {
-        reason = files.empty() ? "a map file is needed" : "one map file at a time";
+    ToolFlags flags;
+    if (!scanToolArguments(args, {}, false, 1, "a map file is needed", flags, given, files, reason,
+                           "one map file at a time"))
         return false;
-    }
+    o.help = flags.help;
+    o.version = flags.version;
+    if (o.help || o.version) return true;
     o.input = files[0];
     return true;
 }

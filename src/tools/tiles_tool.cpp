@@ -322,20 +322,18 @@ std::string levelFolder(const std::string& outdir, std::size_t z) { return outdi
 }  // namespace
 
 bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> known = {{"--help", false},     {"--version", false},  {"--quiet", false, 'q'},
-                                           {"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, {{"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}}, true, 2,
+                           "an input map and an output folder are needed", flags, given, files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         long long n = 0;
-        if (g.name == "--help") {
-            o.help = true;
-        } else if (g.name == "--version") {
-            o.version = true;
-        } else if (g.name == "--quiet") {
-            o.quiet = true;
-        } else if (g.name == "--leaflet") {
+        if (g.name == "--leaflet") {
             o.leaflet = g.value;
         } else if (g.name == "--max-pitch") {
             if (!parseInteger("--max-pitch", g.value, 1, 64, n, reason) || (n & (n - 1)) != 0) {
@@ -350,10 +348,6 @@ bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, 
         }
     }
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input map and an output folder are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.outdir = files[1];
     while (o.outdir.size() > 1 && o.outdir.back() == '/') o.outdir.pop_back();

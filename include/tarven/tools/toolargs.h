@@ -29,6 +29,21 @@ struct GivenOption {
 bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason);
 
+// The options every tool takes, read by scanToolArguments.
+struct ToolFlags {
+    bool help = false, version = false, quiet = false;
+};
+
+// scanArguments for a tool: --help and --version, and -q/--quiet where
+// `quiet` is true, are added to `known` and come back in `flags`, not in
+// `options`. Unless help or version was asked, exactly `fileCount` file
+// names must be given: fewer is refused with `missing` as the reason, more
+// with `tooMany`.
+bool scanToolArguments(const std::vector<std::string>& args, std::vector<OptionSpec> known, bool quiet,
+                       std::size_t fileCount, const char* missing, ToolFlags& flags,
+                       std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason,
+                       const char* tooMany = "too many file names");
+
 // What a number outside its range comes to: refused, or taken as the
 // nearest end where a tool documents that (tarven-render's --zoom).
 enum class OutOfRange { Refuse, Clamp };

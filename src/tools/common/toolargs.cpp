@@ -96,6 +96,26 @@ bool scanArguments(const std::vector<std::string>& args, const std::vector<Optio
     return true;
 }
 
+bool scanToolArguments(const std::vector<std::string>& args, std::vector<OptionSpec> known, bool quiet,
+                       std::size_t fileCount, const char* missing, ToolFlags& flags,
+                       std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason,
+                       const char* tooMany) {
+    known.push_back({"--help", false});
+    known.push_back({"--version", false});
+    if (quiet) known.push_back({"--quiet", false, 'q'});
+    std::vector<GivenOption> given;
+    if (!scanArguments(args, known, given, files, reason)) return false;
+    for (GivenOption& g : given) {
+        if (g.name == "--help") flags.help = true;
+        else if (g.name == "--version") flags.version = true;
+        else if (g.name == "--quiet") flags.quiet = true;
+        else options.push_back(std::move(g));
+    }
+    if (flags.help || flags.version || files.size() == fileCount) return true;
+    reason = files.size() < fileCount ? missing : tooMany;
+    return false;
+}
+
 std::string wholeRange(long long low, long long high) {
     if (high == std::numeric_limits<long long>::max()) return "a whole number of at least " + std::to_string(low);
     return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
