@@ -233,8 +233,12 @@ bool SaveFile::settle(std::string& why) {
 }
 
 bool SaveFile::replace(std::string& why) {
-    if (tempName_.empty() || ::renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str()) != 0)
-        return fail(tempName_.empty() ? EBADF : errno, why);
+    if (tempName_.empty()) {
+        why = "the file is not open";
+        discard();
+        return false;
+    }
+    if (::renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str()) != 0) return fail(errno, why);
     tempName_.clear();
     // The rename itself made durable; the data already is, so a file
     // system that cannot sync a folder is no failure.

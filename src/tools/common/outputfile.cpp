@@ -92,7 +92,7 @@ std::FILE* OutputFile::stream() { return file; }
 
 int OutputFile::fd() const { return file ? ::fileno(file) : -1; }
 
-bool OutputFile::commit(std::string& error) {
+bool OutputFile::finish(std::string& error) {
     if (!file) {
         error = cannotWrite(path, "the file is not open");
         return false;
@@ -104,9 +104,18 @@ bool OutputFile::commit(std::string& error) {
     if (closeFailed && why.empty()) why = std::strerror(errno);
     file = nullptr;
     save.closed();
-    if (why.empty()) save.replace(why);
     if (!why.empty()) {
         save.discard();
+        error = cannotWrite(path, why);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::commit(std::string& error) {
+    if (file && !finish(error)) return false;
+    std::string why;
+    if (!save.replace(why)) {
         error = cannotWrite(path, why);
         return false;
     }
