@@ -95,12 +95,15 @@ bool knownOutputKind(const std::string& path) {
 bool parseCells(const std::string& text, RenderOptions& o) {
     int v[4];
     std::size_t start = 0;
+    std::string unused;
     for (int k = 0; k < 4; ++k) {
         const std::size_t comma = k < 3 ? text.find(',', start) : text.size();
-        if (comma == std::string::npos || !parseInt(text.substr(start, comma - start), v[k])) return false;
+        if (comma == std::string::npos ||
+            !parseInteger("--cells", text.substr(start, comma - start), k < 2 ? 0 : 1,
+                          std::numeric_limits<int>::max(), v[k], unused))
+            return false;
         start = comma + 1;
     }
-    if (v[0] < 0 || v[1] < 0 || v[2] < 1 || v[3] < 1) return false;
     o.wholeMap = false;
     o.cellX = v[0];
     o.cellY = v[1];
@@ -111,32 +114,11 @@ bool parseCells(const std::string& text, RenderOptions& o) {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// A number without sign such as "25.4", within lo..hi.
-bool parseDecimal(const std::string& text, double lo, double hi, double& value) {
-    if (text.empty() || text.size() > 15) return false;
-    int dots = 0, digits = 0;
-    for (char c : text) {
-        if (c == '.') ++dots;
-        else if (c >= '0' && c <= '9') ++digits;
-        else return false;
-    }
-    if (dots > 1 || digits == 0) return false;
-    const double v = std::strtod(text.c_str(), nullptr);
-    if (!(v >= lo && v <= hi)) return false;
-    value = v;
-    return true;
-}
-
 bool parseSize(const std::string& text, int& w, int& h) {
     const std::size_t x = text.find_first_of("xX");
-    if (x == std::string::npos) return false;
-    double a = 0, b = 0;
-    if (!parseDecimal(text.substr(0, x), 1, kMaxPictureWidth, a) ||
-        !parseDecimal(text.substr(x + 1), 1, kMaxPictureWidth, b) || a != std::floor(a) || b != std::floor(b))
-        return false;
-    w = static_cast<int>(a);
-    h = static_cast<int>(b);
-    return true;
+    std::string unused;
+    return x != std::string::npos && parseInteger("--fit", text.substr(0, x), 1, int(kMaxPictureWidth), w, unused) &&
+           parseInteger("--fit", text.substr(x + 1), 1, int(kMaxPictureWidth), h, unused);
 }
 
 bool parseColour(const std::string& text, hxpic::Pixel& colour) {
@@ -157,126 +139,87 @@ bool parseColour(const std::string& text, hxpic::Pixel& colour) {
     return true;
 }
 
-// Options that take a value, and what their value must be.
+// Options that take a value, and what their value must be where the
+// number readers do not say it.
 struct ValueOption {
     const char* name;
     const char* wants;
 };
 const ValueOption kValueOptions[] = {
-    {"--zoom", "a whole number"},
-    {"--max-pixels", "a whole number of at least 1"},
+    {"--zoom", ""},
+    {"--max-pixels", ""},
     {"--cells", "X,Y,W,H with X, Y at least 0 and W, H at least 1"},
-    {"--hex-mm", "a size from 0.5 to 1000 mm"},
+    {"--hex-mm", ""},
     {"--paper", "a4, letter, a3 or WxHmm with sides from 50 to 5000 mm"},
-    {"--margin-mm", "a size from 0 to 1000 mm"},
-    {"--overlap-mm", "a size from 0 to 1000 mm"},
-    {"--max-pages", "a whole number from 1 to 1000000"},
-    {"--dpi", "a resolution from 1 to 100000"},
+    {"--margin-mm", ""},
+    {"--overlap-mm", ""},
+    {"--max-pages", ""},
+    {"--dpi", ""},
     {"--fit", "WxH in pixels, such as 1200x800"},
     {"--background", "none, white or #RRGGBB"},
 };
 
-bool setValue(const std::string& name, const std::string& value, RenderOptions& o) {
-    double v = 0;
-    if (name == "--zoom") {
-        int zoom = 0;
-        if (!parseInt(value, zoom)) return false;
-        o.zoom = hexgeom::clampZoom(zoom);
-        return true;
-    }
-    if (name == "--cells") return parseCells(value, o);
-    if (name == "--max-pixels") {
-        long long limit = 0;
-        if (!parseInteger(value, 0, std::numeric_limits<long long>::max(), limit) || limit < 1 || value[0] == '-')
-            return false;
-        o.maxPixels = limit;
-        return true;
-    }
-    if (name == "--hex-mm") return parseDecimal(value, 0.5, 1000, o.hexMm);
-    if (name == "--paper") {
-        poster::Paper paper;
-        if (!poster::parsePaper(value, paper)) return false;
-        o.paper = value;
-        return true;
-    }
-    if (name == "--margin-mm") return parseDecimal(value, 0, 1000, o.marginMm);
-    if (name == "--overlap-mm") return parseDecimal(value, 0, 1000, o.overlapMm);
+// Sets an option's value; false with the reason when it is not one.
+bool setValue(const std::string& name, const std::string& value, RenderOptions& o, std::string& reason) {
+    if (name == "--zoom")   // documented: values outside 0..64 are taken as the nearest end
+        return parseInteger(name, value, hexgeom::kMinZoom, hexgeom::kMaxZoom, o.zoom, reason, OutOfRange::Clamp);
+    if (name == "--max-pixels")
+        return parseInteger(name, value, 1, std::numeric_limits<long long>::max(), o.maxPixels, reason);
+    if (name == "--hex-mm") return parseDecimal(name, value, 0.5, 1000, o.hexMm, reason);
+    if (name == "--margin-mm") return parseDecimal(name, value, 0, 1000, o.marginMm, reason);
+    if (name == "--overlap-mm") return parseDecimal(name, value, 0, 1000, o.overlapMm, reason);
+    if (name == "--dpi") return parseDecimal(name, value, 1, 100000, o.dpi, reason);
     if (name == "--max-pages") {
-        if (!parseDecimal(value, 1, 1000000, v) || v != std::floor(v)) return false;
-        o.maxPages = v;
+        long long pages = 0;
+        if (!parseInteger(name, value, 1, 1000000, pages, reason)) return false;
+        o.maxPages = static_cast<double>(pages);
         return true;
     }
-    if (name == "--dpi") return parseDecimal(value, 1, 100000, o.dpi);
-    if (name == "--fit") return parseSize(value, o.fitW, o.fitH);
-    if (name == "--background") {
+    bool ok = false;
+    if (name == "--cells") {
+        ok = parseCells(value, o);
+    } else if (name == "--paper") {
+        poster::Paper paper;
+        ok = poster::parsePaper(value, paper);
+        if (ok) o.paper = value;
+    } else if (name == "--fit") {
+        ok = parseSize(value, o.fitW, o.fitH);
+    } else if (name == "--background") {
         o.backgroundGiven = true;
-        return parseColour(value, o.background);
+        ok = parseColour(value, o.background);
     }
-    return false;
+    for (const ValueOption& v : kValueOptions)
+        if (!ok && name == v.name) reason = name + " wants " + v.wants + ", not " + quoted(value);
+    return ok;
 }
 
 }  // namespace
 
-// Pango and fontconfig end the process, instead of failing, when memory
-// runs out while they start (a thread they cannot create, an allocation
-// refused), or draw wrong labels. Under an address-space limit they start
-// only with room to spare: measured, they need about 8 MB of address space
-// and three threads' stacks; the room is twice that and more.
-bool roomForFonts() {
-    rlimit limit;
-    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
-    std::size_t stackSize = std::size_t(8) << 20;
-    pthread_attr_t attributes;
-    if (::pthread_getattr_default_np(&attributes) == 0) {
-        std::size_t size = 0;
-        if (::pthread_attr_getstacksize(&attributes, &size) == 0 && size > 0) stackSize = size;
-        ::pthread_attr_destroy(&attributes);
-    }
-    const std::size_t room = (std::size_t(20) << 20) + 3 * std::min<std::size_t>(stackSize, std::size_t(1) << 30);
-    void* probe = ::mmap(nullptr, room, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (probe == MAP_FAILED) return false;
-    ::munmap(probe, room);
-    return true;
-}
-
-
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
-    std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
-                                     {"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
+    std::vector<OptionSpec> known = {{"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
     for (const ValueOption& v : kValueOptions) known.push_back(OptionSpec{v.name, true});
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, known, true, 2, "an input map and an output picture are needed", flags, given,
+                           files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         const std::string& name = g.name;
-        if (name == "--help") {
-            o.help = true;
-        } else if (name == "--version") {
-            o.version = true;
-        } else if (name == "--quiet") {
-            o.quiet = true;
-        } else if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
+        if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
             if (name == "--fit-page") o.fitPage = true;
             else if (name == "--legend") o.legend = true;
             else o.numbers = true;
             o.given.push_back(name);
         } else {
-            if (!setValue(name, g.value, o)) {
-                const ValueOption* option = nullptr;
-                for (const ValueOption& v : kValueOptions)
-                    if (name == v.name) option = &v;
-                reason = name == "--zoom" ? "the zoom must be a whole number, not " + quoted(g.value)
-                                          : name + " wants " + option->wants + ", not " + quoted(g.value);
-                return false;
-            }
+            if (!setValue(name, g.value, o, reason)) return false;
             o.given.push_back(name);
         }
     }
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input map and an output picture are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.output = files[1];
     if (!knownOutputKind(o.output)) {
@@ -653,27 +596,12 @@ int pngZoom(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptio
     return o.zoom;
 }
 
-}  // namespace
-
-int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
     const char* const tool = "tarven-render";
-    RenderOptions options;
     std::string reason;
-    if (!parseRenderArguments(args, options, reason)) {
-        err << tool << ": " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    if (options.help || options.version) {
-        if (options.help) out << kUsage;
-        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed(tool, out, err) ? kDone : kFailed;
-    }
     const Format format = formatOf(options.output);
-    if (!checkCombination(options, format, reason)) {
-        err << tool << ": " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    try {
+    if (!checkCombination(options, format, reason)) throw Misuse(reason);
+    {
         std::string error;
         if (!checkOutput(options.output, {options.input}, error)) {
             err << tool << ": " << error << "\n";
@@ -684,10 +612,12 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         // numbers count from the whole map's corner, so they want it whole.
         HxMap map(0, 0);
         MapPart part;
-        const auto load = [&](const LoadHooks& hooks) {
+        const auto load = [&](const LoadHooks& hooks, std::string& loadError) {
             const PartPick pick = [&](int cols, int rows) { return renderCells(options, cols, rows); };
-            if (!options.numbers) return loadMapPart(map, options.input.c_str(), pick, hooks, part);
-            if (!map.loadMap(options.input.c_str(), hooks)) return false;
+            const bool loaded = options.numbers ? map.loadMap(options.input.c_str(), hooks)
+                                                : loadMapPart(map, options.input.c_str(), pick, hooks, part);
+            loadError = map.lastError();
+            if (!loaded || !options.numbers) return loaded;
             part.cols = map.xs();
             part.rows = map.ys();
             part.cells = pick(map.xs(), map.ys());
@@ -696,10 +626,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (!loadFor(tool, options.input, err, load)) return kFailed;
         const hexgeom::CellRange cells = part.cells;
         if (cells.empty()) {
-            err << tool << ": the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
-                << options.cellH << " lie outside the map of " << part.cols << " x " << part.rows << " cells\n"
-                << kUsage;
-            return kMisuse;
+            throw Misuse("the cells " + std::to_string(options.cellX) + "," + std::to_string(options.cellY) + "," +
+                         std::to_string(options.cellW) + "," + std::to_string(options.cellH) +
+                         " lie outside the map of " + std::to_string(part.cols) + " x " + std::to_string(part.rows) +
+                         " cells");
         }
         if (format != Format::Png) {
             if (!roomForFonts()) {
@@ -743,10 +673,13 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             return kFailed;
         }
         return kDone;
-    } catch (const std::bad_alloc&) {
-        err << tool << ": out of memory\n";
-        return kFailed;
     }
+}
+
+}  // namespace
+
+int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return runTool<RenderOptions>(Tool{"tarven-render", kUsage}, args, out, err, parseRenderArguments, render);
 }
 
 }  // namespace tools
