@@ -66,7 +66,7 @@ hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, const Grid& g, doubl
     return r;
 }
 
-double outlineWidthMm(double pitchMm) { return std::min(0.3, pitchMm / 25); }
+double outlineWidthMm(double pitchMm) { return pitchMm < kMinOutlineMm ? 0 : std::min(0.3, pitchMm / 25); }
 
 // ---------------------------------------------------------------------------
 // Fonts
@@ -445,7 +445,15 @@ void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const he
     const Grid& g = style.grid;
     const Lattice lattice(cells, g, visible);
     cairo_save(cr);
-    fillRegions(cr, map, colours, lattice, visible);
+    // In stripes of rows of some ten thousand cells: a path's text in an
+    // SVG must stay below the 10 MB that XML readers take in one
+    // attribute. Neighbouring stripes meet on hex edges, under the outline.
+    const int across = visible.x2 - visible.x1 + 1;
+    const int stripe = std::max(1, 40000 / across);
+    for (int top = visible.y1; top <= visible.y2; top += stripe) {
+        const hexgeom::CellRange part{visible.x1, top, visible.x2, std::min(visible.y2, top + stripe - 1)};
+        fillRegions(cr, map, colours, Lattice(cells, g, part), part);
+    }
 
     if (style.outline > 0) {
         cairo_new_path(cr);

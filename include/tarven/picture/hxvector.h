@@ -62,7 +62,10 @@ Place hexOrigin(const hexgeom::CellRange& cells, const Grid& grid, int col, int 
 hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, const Grid& grid, double x, double y, double w, double h);
 
 // Outline width for a hex of this pitch in millimetres on paper: thin
-// enough for small hexes, never thicker than 0.3 mm.
+// enough for small hexes, never thicker than 0.3 mm, and none below
+// kMinOutlineMm, where outlines would print as a dark mesh (as the window
+// draws dots without outlines below its smallest hexes).
+constexpr double kMinOutlineMm = 2;
 double outlineWidthMm(double pitchMm);
 
 struct Style {
