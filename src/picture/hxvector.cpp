@@ -445,13 +445,15 @@ void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const he
     const Grid& g = style.grid;
     const Lattice lattice(cells, g, visible);
     cairo_save(cr);
-    // In stripes of rows of some ten thousand cells: a path's text in an
+    // In stripes of rows of some forty thousand cells: a path's text in an
     // SVG must stay below the 10 MB that XML readers take in one
-    // attribute. Neighbouring stripes meet on hex edges, under the outline.
+    // attribute. Each stripe reaches one row into the next, which paints
+    // that row again: the anti-aliased edge where they meet lies under
+    // solid paint of its own colour, and no seam shows.
     const int across = visible.x2 - visible.x1 + 1;
-    const int stripe = std::max(1, 40000 / across);
+    const int stripe = std::max(2, 40000 / across);
     for (int top = visible.y1; top <= visible.y2; top += stripe) {
-        const hexgeom::CellRange part{visible.x1, top, visible.x2, std::min(visible.y2, top + stripe - 1)};
+        const hexgeom::CellRange part{visible.x1, top, visible.x2, std::min(visible.y2, top + stripe)};
         fillRegions(cr, map, colours, Lattice(cells, g, part), part);
     }
 

@@ -665,12 +665,14 @@ void unpremultiply(hxpic::Pixel* pixels, std::size_t count) {
 
 bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const RegularPng& png, OutputFile& file,
                     const std::string& path, const PngExtras& extras, std::string& error, Progress* progress) {
-    const PictureSize size = regularPictureSize(cells, png);
-    if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
+    PictureSize size = regularPictureSize(cells, png);
     if (!roomForFonts()) {
         error = "out of memory: the label font cannot start within the address-space limit (ulimit -v)";
         return false;
     }
+    const long long mapH = size.height;
+    if (extras.legend && size.width > 0) size.height += legendRows(map, cells, size.width, extras.dpi);
+    if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
     const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
@@ -683,6 +685,8 @@ bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const Reg
     style.labels = png.across >= hexgeom::pitch(16);
     style.numbers = extras.numbers && style.labels;
     const hxvec::Place shift = regularShift(cells, png);
+    std::vector<hxvec::LegendEntry> legend;
+    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
 
     pngbands::Settings settings;
     if (extras.dpi > 0) settings.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
@@ -695,10 +699,20 @@ bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const Reg
         cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
                                                                        CAIRO_FORMAT_ARGB32, width, rows, width * 4);
         cairo_t* cr = cairo_create(surface);
-        cairo_translate(cr, shift.x, shift.y - top);
-        const hexgeom::CellRange visible =
-            hxvec::cellsIn(cells, style.grid, -shift.x, top - shift.y, width, rows);
-        hxvec::draw(cr, map, colours, cells, visible, style, fonts);
+        if (top < mapH) {
+            cairo_save(cr);
+            cairo_rectangle(cr, 0, 0, width, static_cast<double>(mapH - top));
+            cairo_clip(cr);
+            cairo_translate(cr, shift.x, shift.y - top);
+            const hexgeom::CellRange visible =
+                hxvec::cellsIn(cells, style.grid, -shift.x, top - shift.y, width, rows);
+            hxvec::draw(cr, map, colours, cells, visible, style, fonts);
+            cairo_restore(cr);
+        }
+        if (!legend.empty() && top + rows > mapH) {
+            cairo_translate(cr, 0, -top);
+            hxvec::drawLegend(cr, legend, 0, static_cast<double>(mapH), width, legendTextPx(extras.dpi), fonts);
+        }
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
@@ -801,6 +815,11 @@ bool checkCombination(const RenderOptions& o, Format format, std::string& reason
         if (o.has("--vtt") && (sized || o.shape == hxvec::Shape::Window)) {
             reason = "--vtt draws regular hexes of --grid-px pixels (default 100), as Foundry VTT's grid does: "
                      "give it without --zoom, --fit, --hex-mm or --shape window";
+            return false;
+        }
+        if (o.has("--vtt") && o.legend) {
+            reason = "--vtt foundry and --legend: Foundry VTT would draw its grid over the legend; make the legend "
+                     "a picture of its own";
             return false;
         }
         if (o.has("--vtt") && o.gridPx > 0 && o.gridPx < 50) {

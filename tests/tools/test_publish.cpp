@@ -309,11 +309,14 @@ TEST(Publish, RefusedCombinations) {
         {"background of no colour", {"--background", "#12345", kSmallMap, png}, 2, "--background wants"},
         {"flag with a value", {"--legend=yes", kSmallMap, png}, 2, "takes no value"},
         {"a pixel limit is for PNG", {"--max-pixels", "100", kSmallMap, svg}, 2, "--max-pixels is for PNG"},
-        {"an SVG over the shape limit", {"--max-shapes", "20000", kMediumMap, svg}, 1, "--max-shapes 6"},
-        {"a PDF over the shape limit", {"--max-shapes", "20000", "--fit-page", kMediumMap, pdf}, 1, "--max-shapes 6"},
+        {"an SVG over the shape limit", {"--max-shapes", "20000", kMediumMap, svg}, 1,
+         "more than the limit of 20000; --max-shapes"},
+        {"a PDF over the shape limit", {"--max-shapes", "20000", "--fit-page", kMediumMap, pdf}, 1,
+         "more than the limit of 20000; --max-shapes"},
         {"a shape limit is not for PNG", {"--max-shapes", "100", kSmallMap, png}, 2, "--max-pixels bounds a PNG"},
         {"a Foundry grid below 50 pixels", {"--vtt", "foundry", "--grid-px", "40", kSmallMap, png}, 2, "at least 50"},
         {"Foundry draws no window hexes", {"--vtt", "foundry", "--shape", "window", kSmallMap, png}, 2, "--vtt draws"},
+        {"Foundry's grid over a legend", {"--vtt", "foundry", "--legend", kSmallMap, png}, 2, "--legend"},
         {"a grid size and a zoom", {"--grid-px", "60", "--zoom", "8", kSmallMap, png}, 2, "--grid-px sets"},
         {"regular hexes asked of a zoom", {"--shape", "regular", "--zoom", "8", kSmallMap, png}, 2, "--grid-px"},
         {"a shape of no kind", {"--shape", "round", kSmallMap, pdf}, 2, "--shape wants"},
@@ -515,6 +518,17 @@ TEST(Publish, RegularPngsAndFoundryScenes) {
         EXPECT_GT(corners, 4 * centres) << row.name;
         std::printf("%s: %d of %d centres, %d of %d corners\n", row.name, centresFound, centres, cornersFound, corners);
     }
+    // A legend strip below regular hexes.
+    ASSERT_EQ(render({"--grid-px", "40", "--legend", kSmallMap, dir / "l.png"}), 0);
+    DecodedPng legend;
+    ASSERT_TRUE(readPng(dir / "l.png", legend));
+    tools::RegularPng forty;
+    forty.across = 40;
+    EXPECT_GT(legend.height, tools::regularPictureSize(all, forty).height + 10);
+    // The window's hexes come in whole zooms: a size far from any is said.
+    std::string said;
+    EXPECT_EQ(render({"--shape", "window", "--hex-mm", "25.4", "--dpi", "600", kSmallMap, dir / "w.png"}, &said), 0);
+    EXPECT_NE(said.find("65 pixels are 2.75 mm at 600 dpi, not the 25.4 mm asked"), std::string::npos) << said;
     // Both files or neither: a scene that cannot be written leaves no picture.
     ASSERT_EQ(::mkdir((dir / "taken.json").c_str(), 0700), 0);
     std::string err;
