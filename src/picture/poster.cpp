@@ -484,7 +484,7 @@ hxvec::Shapes countShapes(const Document& doc, double pitch) {
     const hxpic::Colours colours(terrains);
     hxvec::Style style;
     style.grid = hxvec::Grid::of(doc.shape, pitch);
-    style.outline = 1;
+    style.outline = hxvec::outlineWidthMm(pitch);
     style.labels = readableLabels(pitch);
     style.numbers = doc.numbers && style.labels;
     return hxvec::countShapes(doc.map, colours, doc.cells, style);
