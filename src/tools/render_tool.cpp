@@ -681,7 +681,7 @@ bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const Reg
     style.grid = hxvec::Grid::of(hxvec::Shape::Regular, png.across);
     style.outline = regularOutline(png.across);
     // Labels from the size at which the window shows them (17 pixels),
-    // hex numbers likewise.
+    // hex numbers likewise (renderRegular warns of numbers left out).
     style.labels = png.across >= hexgeom::pitch(16);
     style.numbers = extras.numbers && style.labels;
     const hxvec::Place shift = regularShift(cells, png);
@@ -932,6 +932,11 @@ int renderRegular(const HxMap& map, const hexgeom::CellRange& cells, const Rende
             << " pixels across, too small to draw; raise --dpi or --hex-mm\n";
         return kFailed;
     }
+    // Labels and numbers show from the window's label size.
+    const int labelPx = hexgeom::pitch(16);
+    if (o.numbers && png.across < labelPx)
+        err << tool << ": warning: --numbers draws nothing on hexes under " << labelPx << " pixels across; "
+            << (o.gridPx > 0 ? "--grid-px " + std::to_string(labelPx) : "a larger --hex-mm or --dpi") << " shows them\n";
     const PictureSize size = regularPictureSize(cells, png);
     if (!checkPictureSize(size, o.maxPixels, error)) {
         err << tool << ": " << error << "\n";

@@ -441,6 +441,7 @@ TEST(Publish, RegularPngsAndFoundryScenes) {
     const hexgeom::CellRange all{0, 0, 23, 15};
     const Row rows[] = {
         {"60 pixels across", {"--grid-px", "60"}, 60, 0, all, 0},
+        {"numbers on hexes too small to hold them", {"--grid-px", "12", "--numbers"}, 12, 0, all, 1},
         {"an inch at 600 dpi is 600 pixels, exactly", {"--hex-mm", "25.4", "--dpi", "600", "--cells", "0,0,2,2"}, 600,
          0, {0, 0, 1, 1}, 0},
         {"Foundry at 100 pixels", {"--vtt", "foundry"}, 100, 5, all, 0},
