@@ -32,6 +32,8 @@ namespace {
 
 const char* const kUsage =
     "Usage: tarven-convert [--zoom Z] [--encoding E] [--quiet] INPUT OUTPUT\n"
+    "       tarven-convert [--cols N | --hex-m M] [--sea-level H] [--levels L]\n"
+    "                      IN.tif|IN.png|IN.asc OUT.map\n"
     "Converts a Tarven map (.map) to a Tiled hexagonal map (.tmx or .tmj) and\n"
     "back; .tmx and .tmj also convert into each other. The extensions tell\n"
     "the direction. An exported map comes with two tileset images beside it,\n"
@@ -41,6 +43,10 @@ const char* const kUsage =
     "                 one whose pitch Z+1 and hex width 4(Z+1)/3 are both even,\n"
     "                 such as 11, 23, 31 or 47\n"
     "  --encoding E   layer data: csv, base64, zlib (default), gzip or zstd\n"
+    "  --cols N       heightmap: N hex columns across the raster\n"
+    "  --hex-m M      heightmap: hexes M metres across the flats\n"
+    "  --sea-level H  heightmap: samples below H (its units) are water\n"
+    "  --levels L     heightmap: elevations linear (default) or quantile\n"
     "  -q, --quiet    no progress, no notes on guessed cells\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
@@ -90,7 +96,9 @@ std::string baseName(const std::string& path) {
 
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
     const std::vector<OptionSpec> known = {{"--help", false},  {"--version", false}, {"--quiet", false, 'q'},
-                                           {"--zoom", true},   {"--encoding", true}};
+                                           {"--zoom", true},   {"--encoding", true},
+                                           {"--cols", true},   {"--hex-m", true},    {"--sea-level", true},
+                                           {"--levels", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
     if (!scanArguments(args, known, given, files, reason)) return false;
@@ -102,6 +110,8 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
             o.version = true;
         } else if (g.name == "--quiet") {
             o.quiet = true;
+        } else if (parseHeightmapOption(g.name, g.value, o, reason)) {
+            if (!reason.empty()) return false;
         } else if (g.name == "--encoding") {
             if (!exchange::parseEncoding(g.value, o.encoding)) {
                 reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(g.value);
@@ -122,6 +132,21 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
     o.input = files[0];
     o.output = files[1];
     const std::string in = extensionOf(o.input), out = extensionOf(o.output);
+    if (exchange::isHeightmapExtension(in) || !o.heightmapGiven.empty()) {
+        if (!exchange::isHeightmapExtension(in)) {
+            reason = o.heightmapGiven[0] + " is for heightmaps (.tif, .png or .asc), not " + quoted(o.input);
+            return false;
+        }
+        if (out != "map") {
+            reason = "a heightmap converts to a Tarven map (.map), not " + quoted(o.output);
+            return false;
+        }
+        if (o.heightmap.cols > 0 && o.heightmap.hexMetres > 0) {
+            reason = "--cols and --hex-m both set the size of the hexes: give one of them";
+            return false;
+        }
+        return true;
+    }
     if (in != "map" && !isTiled(in)) {
         reason = "the input " + quoted(o.input) + " is neither a .map, a .tmx nor a .tmj file";
         return false;
@@ -197,6 +222,7 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return flushed("tarven-convert", out, err) ? kDone : kFailed;
     }
     const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
+    if (exchange::isHeightmapExtension(inExt)) return runHeightmapImport(o, err);
     std::vector<std::string> outputs{o.output};
     if (isTiled(outExt)) {
         outputs.push_back(tilesetImagePath(o.output, "terrains"));
