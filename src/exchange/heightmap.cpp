@@ -139,7 +139,8 @@ bool importHeightmap(const std::string& path, const HeightmapOptions& o, HxMap& 
     }
     int blockW = 0, blockH = 0;
     GDALGetBlockSize(band, &blockW, &blockH);
-    if (static_cast<double>(blockW) * blockH * GDALGetDataTypeSizeBytes(type) > kMaxBlockBytes) {
+    if (static_cast<double>(blockW) * blockH * GDALGetDataTypeSizeBytes(type) > kMaxBlockBytes ||
+        static_cast<double>(blockW) * blockH > static_cast<double>(o.maxSamples)) {
         error = "the raster is stored in blocks of " + std::to_string(blockW) + " x " + std::to_string(blockH) +
                 " samples, too large to read a block at a time";
         return false;
