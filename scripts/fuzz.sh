@@ -17,7 +17,7 @@ CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
   -DTARVEN_FUZZ=ON -DTARVEN_BUILD_TESTS=OFF -DTARVEN_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target tarven_fuzz_loadmap tarven_fuzz_tmx tarven_fuzz_tmj tarven_fuzz_heightmap -j"$(nproc)"
 
-# fuzz NAME WHAT SEEDS DICT: runs tests/fuzz/tarven_fuzz_NAME for $seconds.
+# fuzz NAME WHAT SEEDS DICT: runs tarven_fuzz_NAME (top of the build folder) for $seconds.
 # 64 KiB inputs reach rows far beyond 4096 characters, and tile maps of
 # thousands of cells. One input may take at most 10 s and no single
 # allocation above 16 MiB: the map reader needs the file plus its grids,
@@ -31,7 +31,7 @@ fuzz() {
   mkdir -p "$corpus" "$artifacts"
   echo "Fuzzing $what for ${seconds} s (log: $log)"
   set +e
-  "$build/tests/fuzz/tarven_fuzz_$name" "$corpus" "$seeds" \
+  "$build/tarven_fuzz_$name" "$corpus" "$seeds" \
     -dict="$dict" -max_total_time="$seconds" -max_len=65536 \
     -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=16 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$log" 2>&1

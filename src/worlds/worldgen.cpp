@@ -499,10 +499,14 @@ void generate(const WorldOptions& o, HxMap& map, WorldReport& report, const std:
             for (std::uint32_t i = 0; i < g.n; ++i) water += w.water(i) ? 1 : 0;
         }
     }
+    std::uint64_t landCells = 0, waterCells = 0;
+    for (std::uint32_t i = 0; i < g.n; ++i) (w.water(i) ? waterCells : landCells) += 1;
     if (static_cast<int>(report.rivers.size()) < rivers)
-        report.notes.push_back(std::to_string(report.rivers.size()) + " of " + std::to_string(rivers) +
-                               " rivers: no more sources on high land far enough from the others" +
-                               (wantedWater == 0 ? " (no water asked for)" : ""));
+        report.notes.push_back(std::to_string(report.rivers.size()) + " of " + std::to_string(rivers) + " rivers: " +
+                               (wantedWater == 0  ? std::string("no water was asked for")
+                                : landCells == 0 ? std::string("there is no land")
+                                                 : "no more sources on high land far enough from the others and "
+                                                   "far enough from the sea"));
     tell(0.55);
 
     // Moisture, in the place of the noise heights.
@@ -564,8 +568,11 @@ void generate(const WorldOptions& o, HxMap& map, WorldReport& report, const std:
         }
     }
     if (static_cast<int>(placed.size()) < towns)
-        report.notes.push_back(std::to_string(placed.size()) + " of " + std::to_string(towns) +
-                               " towns: no more flat, open land within two hexes of water and apart from the others");
+        report.notes.push_back(std::to_string(placed.size()) + " of " + std::to_string(towns) + " towns: " +
+                               (waterCells == 0  ? std::string("towns stand by water, and there is none")
+                                : landCells == 0 ? std::string("there is no land")
+                                                 : "no more flat, open land within two hexes of water and apart "
+                                                   "from the others"));
     // The first town is the largest (4 to 6 cells), the others 1 to 3.
     std::vector<std::vector<std::uint32_t>> townCells;
     for (std::size_t t = 0; t < placed.size(); ++t) {
