@@ -1,6 +1,7 @@
 #include "generate.h"
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -12,6 +13,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include "hxmap.h"
 #include "landcover.h"
@@ -183,6 +185,13 @@ int runGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     std::string error;
     if (!checkOutput(o.output, {}, error)) {
         err << tool << ": " << error << "\n";
+        return kFailed;
+    }
+    // A folder the map cannot go into is found before the work, not after.
+    const std::size_t slash = o.output.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : o.output.substr(0, slash);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        err << tool << ": cannot write " << quoted(o.output) << ": " << std::strerror(errno) << "\n";
         return kFailed;
     }
     if (!o.seedGiven) {

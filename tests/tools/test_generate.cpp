@@ -82,6 +82,14 @@ TEST(Generate, FreshSeedIsToldAndMakesTheMapAgain) {
     EXPECT_EQ(std::vector<std::string>({"a.map", "b.map"}), dir.entries());
 }
 
+TEST(Generate, MissingFolderRefusedBeforeTheWork) {
+    TempDir dir;
+    const ToolRun run = generate({"--seed", "1", dir / "none/w.map"});
+    EXPECT_EQ(tools::kFailed, run.code);
+    EXPECT_NE(std::string::npos, run.err.find("cannot write '" + dir / "none/w.map" + "'")) << run.err;
+    EXPECT_TRUE(dir.entries().empty());
+}
+
 TEST(Generate, TooManyTownsGetANoteUnlessQuiet) {
     TempDir dir;
     const ToolRun loud = generate({"--size", "30x20", "--seed", "5", "--towns", "500", dir / "t.map"});
