@@ -1,6 +1,7 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,7 @@
 #include "hxterrains.h"
 #include "mapexchange.h"
 #include "outputfile.h"
-#include "pngbands.h"
+#include "pngrender.h"
 #include "progress.h"
 #include "textlabels.h"
 #include "tilemap.h"
@@ -70,19 +71,22 @@ bool writeText(OutputFile& file, const std::string& text, const std::string& pat
 
 bool writeImage(OutputFile& file, int zoom, const std::vector<std::pair<char, int>>& tiles, const std::string& path,
                 std::string& error) {
-    int width = 0, height = 0;
-    const std::vector<hxpic::Pixel> pixels = tilesetPixels(zoom, tiles, width, height);
-    pngbands::Settings settings;
-    settings.zlibLevel = 9;
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    std::unique_ptr<PangoLabelFont> font;
+    std::unique_ptr<pngrender::MadeLabels> labels;
+    if (hexgeom::hasLabels(zoom)) {
+        std::array<bool, 128> used{};
+        for (const auto& t : tiles)
+            // The label of the elevation byte the cell would hold.
+            if (const int v = static_cast<signed char>(static_cast<char>(t.second)); v > 0)
+                used[static_cast<std::size_t>(v)] = true;
+        font = std::make_unique<PangoLabelFont>();
+        labels = std::make_unique<pngrender::MadeLabels>(*font, used);
+    }
     std::string why;
-    const pngbands::Result r = pngbands::write(
-        file.stream(), width, height, settings,
-        [&](int top, int rows, hxpic::Pixel* out) {
-            std::memcpy(out, pixels.data() + static_cast<std::size_t>(top) * width,
-                        static_cast<std::size_t>(rows) * width * sizeof(hxpic::Pixel));
-        },
-        why);
-    if (r != pngbands::Result::Written) {
+    if (!pngrender::Renderer(colours).writeTileset(file.stream(), zoom, tiles, exchange::kImageColumns, labels.get(), 9,
+                                                   why)) {
         error = "cannot write " + quoted(path) + ": " + why;
         return false;
     }
@@ -217,36 +221,6 @@ UnsavableCells countUnsavable(const HxMap& map) {
         }
     }
     return n;
-}
-
-std::vector<hxpic::Pixel> tilesetPixels(int zoom, const std::vector<std::pair<char, int>>& tiles, int& width,
-                                        int& height) {
-    const int p = hexgeom::pitch(zoom);
-    const int w = 4 * p / 3;
-    const int count = std::max<int>(1, static_cast<int>(tiles.size()));
-    const int columns = std::min(count, exchange::kImageColumns);
-    const int rows = (count + exchange::kImageColumns - 1) / exchange::kImageColumns;
-    width = columns * w;
-    height = rows * p;
-    std::vector<hxpic::Pixel> pixels(static_cast<std::size_t>(width) * height, 0);
-    const HxTerrainSet terrains;
-    const hxpic::Colours colours(terrains);
-    PangoLabelFont labels;
-    // Each tile is cell (1, 0) of a two-cell map seen from column 1: an odd
-    // column, so its hexagon starts at the top-left corner of its box.
-    HxMap cell(2, 1);
-    for (std::size_t k = 0; k < tiles.size(); ++k) {
-        cell.st(1, 0, tiles[k].first);
-        cell.se(1, 0, static_cast<char>(tiles[k].second));
-        const int tx = static_cast<int>(k % exchange::kImageColumns) * w;
-        const int ty = static_cast<int>(k / exchange::kImageColumns) * p;
-        hxpic::Target target{pixels.data() + static_cast<std::size_t>(ty) * width + tx, w, p, width,
-                             hexgeom::Point{0, 0}};
-        const hxpic::Picture picture{cell, colours, zoom, hexgeom::Point{1, 0}, hexgeom::CellRange{1, 0, 1, 0},
-                                     hexgeom::hasLabels(zoom) ? &labels : nullptr};
-        hxpic::draw(picture, hxpic::Clip{0, 0, w, p}, target);
-    }
-    return pixels;
 }
 
 int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -55,13 +55,6 @@ struct UnsavableCells {
 };
 UnsavableCells countUnsavable(const HxMap& map);
 
-// The pixels of a tileset image: one hexagon per (terrain, elevation) as
-// the map picture draws a cell at that zoom, labels included, laid out
-// exchange::kImageColumns to a row, each in a box of hex width x pitch.
-// Transparent around the hexagons.
-std::vector<hxpic::Pixel> tilesetPixels(int zoom, const std::vector<std::pair<char, int>>& tiles, int& width,
-                                        int& height);
-
 // The tool: messages on `err`, help and version on `out`. The result is the
 // exit code (tools.h).
 int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
