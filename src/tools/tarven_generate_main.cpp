@@ -7,6 +7,7 @@
 int main(int argc, char** argv) {
     tools::holdStandardStreams();
     tools::installSignalCleanup();
+    tools::frugalThreads();
     const int code = tools::runGenerate(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     return tools::closeStandardOutput("tarven-generate", code);
 }
