@@ -10,6 +10,7 @@
 #include <new>
 #include <ostream>
 #include <random>
+#include <system_error>
 
 #include <pthread.h>
 #include <signal.h>
@@ -224,6 +225,9 @@ int runGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
         return kDone;
     } catch (const std::bad_alloc&) {
         err << tool << ": out of memory for a map of " << o.world.cols << " x " << o.world.rows << " cells\n";
+        return kFailed;
+    } catch (const std::system_error& e) {
+        err << tool << ": cannot start the noise's second thread: " << e.what() << "\n";
         return kFailed;
     }
 }
