@@ -44,6 +44,11 @@ expected=(
 for f in "${expected[@]}"; do
   [ -f "$unpacked/$f" ] || { echo "missing from the package: /$f" >&2; status=1; }
 done
+# The heightmap import's module, in <libdir>/tarven (multiarch or not).
+modules=("$unpacked"/usr/lib/tarven/tarven_heightmap.so "$unpacked"/usr/lib/*/tarven/tarven_heightmap.so)
+found=0
+for f in "${modules[@]}"; do [ -f "$f" ] && found=1; done
+[ $found -eq 1 ] || { echo "missing from the package: /usr/lib/.../tarven/tarven_heightmap.so" >&2; status=1; }
 # The examples as the repository has them, and every example file a manual
 # page names is in the package.
 for f in "$here"/examples/*.map; do

@@ -13,7 +13,7 @@
 
 #include <cpl_vsi.h>
 
-#include "heightmap.h"
+#include "heightmap_module.h"
 #include "hxmap.h"
 
 namespace {
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HxMap map(1, 1);
     exchange::HeightmapReport report;
     std::string error;
-    const bool ok = exchange::importHeightmap(name, o, map, report, error);
+    const bool ok = exchange::importHeightmapThrough(&tarven_heightmap_import, name, o, map, report, error, {});
     VSIUnlink(name.c_str());
     if (!ok) {
         if (error.empty()) broken("failed import gave no message");

@@ -646,6 +646,9 @@ std::vector<std::string> commandIn(const ToolCommand& c, const TempDir& out) {
 }
 
 const std::string kMedium = TARVEN_EXAMPLES "/medium.map", kLarge = TARVEN_EXAMPLES "/large.map";
+// A 4 x 4 ASCII grid for the heightmap import.
+const char* const kSmallGrid = "ncols 4\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                               "1 2 3 4\n2 3 4 5\n3 4 5 6\n4 5 6 7\n";
 
 }  // namespace
 
@@ -656,12 +659,14 @@ TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
     privateFontConfig(log);
     // A map for the imports, made without a limit.
     ASSERT_EQ(waitFor(start({TARVEN_CONVERT, "-q", "--zoom", "23", kSmall, out / "in.tmx"}, log)), 0);
+    writeText(out / "in.asc", kSmallGrid);
     const ToolCommand tools[] = {
         {"render, labels", {TARVEN_RENDER, "-q", "--zoom", "20", kMedium, "OUT/a.png"}},
         {"render, vector", {TARVEN_RENDER, "-q", kSmall, "OUT/a.pdf"}},
         {"stats", {TARVEN_STATS, kLarge}},
         {"convert, export with labels", {TARVEN_CONVERT, "-q", "--zoom", "23", kMedium, "OUT/b.tmx"}},
         {"convert, import", {TARVEN_CONVERT, "-q", "OUT/in.tmx", "OUT/b.map"}},
+        {"convert, heightmap", {TARVEN_CONVERT, "-q", "OUT/in.asc", "OUT/c.map"}},
         {"tiles", {TARVEN_TILES, "-q", "--max-pitch", "16", kMedium, "OUT/web"}},
         {"tiles, labels", {TARVEN_TILES, "-q", "--max-pitch", "32", kMedium, "OUT/web2"}},
     };
@@ -682,6 +687,24 @@ TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
             }
             EXPECT_EQ(hiddenFiles(out.path), std::vector<std::string>{}) << name;
         }
+}
+
+// GDAL is loaded only for a heightmap: with no room for it the import fails
+// with the loader's reason, while the same program still converts a map.
+TEST(ToolPrograms, HeightmapImportWithoutRoomForGdalSaysWhy) {
+    TempDir out, log;
+    writeText(out / "in.asc", kSmallGrid);
+    ASSERT_EQ(waitFor(start({TARVEN_CONVERT, "-q", out / "in.asc", out / "free.map"}, log)), 0)
+        << readText(log / "stderr");
+    const rlim_t tight = rlim_t(30) << 20;
+    EXPECT_EQ(waitFor(start({TARVEN_CONVERT, "-q", out / "in.asc", out / "a.map"}, log, RLIM_INFINITY, tight)), 1);
+    const std::string err = readText(log / "stderr");
+    EXPECT_NE(err.find("in.asc"), std::string::npos) << err;
+    EXPECT_NE(err.find("cannot load the heightmap import"), std::string::npos) << err;
+    EXPECT_FALSE(std::ifstream(out / "a.map").good());
+    ASSERT_EQ(waitFor(start({TARVEN_CONVERT, "-q", out / "free.map", out / "b.tmx"}, log)), 0);
+    EXPECT_EQ(waitFor(start({TARVEN_CONVERT, "-q", out / "b.tmx", out / "c.map"}, log, RLIM_INFINITY, tight)), 0)
+        << readText(log / "stderr");
 }
 
 // Whether the process has a handler of its own for the signal.

@@ -5,6 +5,7 @@
 #ifndef TARVEN_HEIGHTMAP_H
 #define TARVEN_HEIGHTMAP_H
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,7 +31,9 @@ struct HeightmapOptions {
 
 // Without --cols and --hex-m: one column for every 8 samples across, at
 // least 8 and at most 400 columns (and never more than the samples).
-int defaultHeightmapColumns(int rasterWidth);
+inline int defaultHeightmapColumns(int rasterWidth) {
+    return std::max(1, std::min({rasterWidth, 400, std::max(8, rasterWidth / 8)}));
+}
 
 struct HeightmapReport {
     int rasterWidth = 0, rasterHeight = 0;
