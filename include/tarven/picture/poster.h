@@ -11,6 +11,7 @@
 
 #include "hexgeometry.h"
 #include "hxpicture.h"
+#include "hxvector.h"
 
 class HxMap;
 
@@ -34,7 +35,7 @@ struct Layout {
     double areaW = 0, areaH = 0;          // printable area of a sheet
     double pictureW = 0, pictureH = 0;
     double columns = 1, rows = 1;         // sheets across and down (whole numbers)
-    double pitch = 0;                     // hex height on the sheets, mm
+    double pitch = 0;                     // across the flats on the sheets, mm
     bool index = false;                   // an assembly index comes first
 
     // The sheets plus the index when there is one.
@@ -57,12 +58,15 @@ struct Document {
     const HxMap& map;
     hexgeom::CellRange cells;     // not empty, inside the map
     double hexMm = 25.4;          // across the flats; ignored with fitPage
+    hxvec::Shape shape = hxvec::Shape::Regular;
     bool fitPage = false;         // the whole region on one sheet
     Paper paper;
     double margin = 10, overlap = 10;
     bool legend = false, numbers = false;
     hxpic::Pixel background = 0xffffffffu;   // 0: none
     double maxPages = 500;
+    // Told what was left out, and why, in one line.
+    std::function<void(const std::string&)> warn;
     // Told the share of the work done, 0..1.
     std::function<void(double)> progress;
 };
@@ -71,6 +75,16 @@ struct Document {
 // with a reason when the options cannot work (no printable area, a poster
 // over maxPages sheets).
 bool planPdf(const Document& doc, Layout& out, std::string& reason);
+
+// What the document's drawing holds with hexes `pitch` mm across, for a
+// bound on the file before it is written (the sheets' overlaps aside).
+hxvec::Shapes countShapes(const Document& doc, double pitch);
+
+// Labels and hex numbers are drawn on hexes at least this many millimetres
+// across; smaller ones cannot be read on paper.
+constexpr double kMinLabelMm = 3;
+// Whether the SVG of `doc` carries its labels (and numbers when asked).
+bool svgText(const Document& doc);
 
 // Writes the PDF (one sheet, or the index and the poster's sheets) or the
 // SVG to `file`. False with a reason on failure.

@@ -12,6 +12,7 @@
 
 #include "hexgeometry.h"
 #include "hxpicture.h"
+#include "hxvector.h"
 
 class HxMap;
 struct LoadHooks;
@@ -31,6 +32,11 @@ constexpr long long kDefaultMaxPixels = 10000000000LL;
 // The widest and highest picture a PNG file of tarven-render can hold.
 constexpr long long kMaxPictureWidth = 1000000;
 constexpr long long kMaxPictureHeight = 0x7fffffff;
+
+// The most shapes (corners of colour regions, outline lines and glyphs) a
+// PDF or SVG holds unless --max-shapes allows more: about 150 MB of SVG,
+// which cairo holds in memory whole before it writes it.
+constexpr long long kDefaultMaxShapes = 5000000;
 
 struct RenderOptions {
     int zoom = 8;             // already clamped to 0..64
@@ -55,6 +61,12 @@ struct RenderOptions {
     hxpic::Pixel background = 0;
     bool backgroundGiven = false;
     bool legend = false, numbers = false;
+    // Regular hexagons or the window's; pixels across the flats of a
+    // regular PNG (0: none asked); a virtual tabletop's scene beside it.
+    hxvec::Shape shape = hxvec::Shape::Regular;
+    int gridPx = 0;
+    std::string vtt;
+    long long maxShapes = kDefaultMaxShapes;
     bool has(const std::string& option) const;
 };
 
@@ -107,6 +119,22 @@ struct PngExtras {
 int legendRows(const HxMap& map, const hexgeom::CellRange& cells, long long width, double dpi);
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, const PngExtras& extras, std::string& error, Progress* progress = nullptr);
+
+// A PNG of regular hexes `across` pixels from flat to flat, drawn with the
+// vector drawing; with `foundry` the picture starts half a hex higher, so
+// that Foundry VTT's grid of that size lands on its hexes.
+struct RegularPng {
+    double across = 100;
+    bool foundry = false;
+};
+PictureSize regularPictureSize(const hexgeom::CellRange& cells, const RegularPng& png);
+bool writeRegularPicture(const HxMap& map, const hexgeom::CellRange& cells, const RegularPng& png,
+                         const std::string& path, const PngExtras& extras, std::string& error,
+                         Progress* progress = nullptr);
+// The Foundry VTT scene of such a picture (named `image`, its file name),
+// as JSON text.
+std::string foundryScene(const std::string& name, const std::string& image, const PictureSize& size,
+                         const hexgeom::CellRange& cells, int gridPx);
 
 // The tools: messages and usage on `err`, reports on `out`. Warnings about
 // cells go to `err`, the first few in full and then their count, as does a
