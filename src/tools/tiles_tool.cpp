@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "hxmap.h"
@@ -144,22 +146,39 @@ bool newText(int folder, const std::string& name, const std::string& shown, cons
 
 // Removes `name` inside `parent` and, for a folder, everything in it,
 // without following any link.
-void removeTree(int parent, const std::string& name) {
-    if (::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT) return;
-    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    if (DIR* dir = ::fdopendir(fd)) {
-        std::vector<std::string> names;
-        while (dirent* e = ::readdir(dir)) {
-            const std::string entry = e->d_name;
-            if (entry != "." && entry != "..") names.push_back(entry);
+// Removes the entry `name` of the folder `parent`, a folder with all it
+// holds; true when it is gone. It takes no memory from the heap, so that a
+// run that failed for lack of memory still removes what it made.
+bool removeTree(int parent, const char* name) {
+    if (::unlinkat(parent, name, 0) == 0 || errno == ENOENT) return true;
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    alignas(8) char buffer[4096];
+    // Entries are removed as they are read, so the folder is read again from
+    // its start until it holds nothing more that can be removed.
+    for (bool removed = true; removed;) {
+        removed = false;
+        if (::lseek(fd, 0, SEEK_SET) != 0) break;
+        for (;;) {
+            const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            for (long at = 0; at < n;) {
+                struct Entry {
+                    std::uint64_t inode;
+                    std::int64_t offset;
+                    unsigned short length;
+                    unsigned char type;
+                    char name[1];
+                };
+                const Entry* e = reinterpret_cast<const Entry*>(buffer + at);
+                at += e->length;
+                if (std::strcmp(e->name, ".") == 0 || std::strcmp(e->name, "..") == 0) continue;
+                if (removeTree(fd, e->name)) removed = true;
+            }
         }
-        for (const std::string& entry : names) removeTree(::dirfd(dir), entry);
-        ::closedir(dir);
-    } else {
-        ::close(fd);
     }
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    ::close(fd);
+    return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
 }
 
 // What the folder's page serves: replaced together at the end.
@@ -176,7 +195,7 @@ public:
     Stage(const Stage&) = delete;
     Stage& operator=(const Stage&) = delete;
     ~Stage() {
-        if (!name_.empty()) removeTree(outdir_, name_);
+        if (!name_.empty()) removeTree(outdir_, name_.c_str());
     }
 
     bool make(std::string& error) {
@@ -251,7 +270,7 @@ private:
         ::closedir(dir);
         for (const std::string& name : names) {
             const Dir abandoned = openFolder(outdir_, name);
-            if (abandoned.ok() && ::flock(abandoned.fd(), LOCK_EX | LOCK_NB) == 0) removeTree(outdir_, name);
+            if (abandoned.ok() && ::flock(abandoned.fd(), LOCK_EX | LOCK_NB) == 0) removeTree(outdir_, name.c_str());
         }
     }
 
