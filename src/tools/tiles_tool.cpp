@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -18,11 +19,13 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
+#include "outputfile.h"
 #include "pngrender.h"
 #include "progress.h"
 #include "workqueue.h"
@@ -143,22 +146,39 @@ bool newText(int folder, const std::string& name, const std::string& shown, cons
 
 // Removes `name` inside `parent` and, for a folder, everything in it,
 // without following any link.
-void removeTree(int parent, const std::string& name) {
-    if (::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT) return;
-    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    if (DIR* dir = ::fdopendir(fd)) {
-        std::vector<std::string> names;
-        while (dirent* e = ::readdir(dir)) {
-            const std::string entry = e->d_name;
-            if (entry != "." && entry != "..") names.push_back(entry);
+// Removes the entry `name` of the folder `parent`, a folder with all it
+// holds; true when it is gone. It takes no memory from the heap, so that a
+// run that failed for lack of memory still removes what it made.
+bool removeTree(int parent, const char* name) {
+    if (::unlinkat(parent, name, 0) == 0 || errno == ENOENT) return true;
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    alignas(8) char buffer[4096];
+    // Entries are removed as they are read, so the folder is read again from
+    // its start until it holds nothing more that can be removed.
+    for (bool removed = true; removed;) {
+        removed = false;
+        if (::lseek(fd, 0, SEEK_SET) != 0) break;
+        for (;;) {
+            const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            for (long at = 0; at < n;) {
+                struct Entry {
+                    std::uint64_t inode;
+                    std::int64_t offset;
+                    unsigned short length;
+                    unsigned char type;
+                    char name[1];
+                };
+                const Entry* e = reinterpret_cast<const Entry*>(buffer + at);
+                at += e->length;
+                if (std::strcmp(e->name, ".") == 0 || std::strcmp(e->name, "..") == 0) continue;
+                if (removeTree(fd, e->name)) removed = true;
+            }
         }
-        for (const std::string& entry : names) removeTree(::dirfd(dir), entry);
-        ::closedir(dir);
-    } else {
-        ::close(fd);
     }
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    ::close(fd);
+    return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
 }
 
 // What the folder's page serves: replaced together at the end.
@@ -175,7 +195,7 @@ public:
     Stage(const Stage&) = delete;
     Stage& operator=(const Stage&) = delete;
     ~Stage() {
-        if (!name_.empty()) removeTree(outdir_, name_);
+        if (!name_.empty()) removeTree(outdir_, name_.c_str());
     }
 
     bool make(std::string& error) {
@@ -250,7 +270,7 @@ private:
         ::closedir(dir);
         for (const std::string& name : names) {
             const Dir abandoned = openFolder(outdir_, name);
-            if (abandoned.ok() && ::flock(abandoned.fd(), LOCK_EX | LOCK_NB) == 0) removeTree(outdir_, name);
+            if (abandoned.ok() && ::flock(abandoned.fd(), LOCK_EX | LOCK_NB) == 0) removeTree(outdir_, name.c_str());
         }
     }
 
@@ -619,104 +639,125 @@ int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
     }
     const Dir outFolder = outputFolder(outdir, error);
     if (!outFolder.ok()) return fail();
-    // Everything is written into a new folder inside OUTDIR and put in the
-    // place of the old page, tiles and cells only when complete.
-    Stage stage(outFolder.fd(), outdir);
-    if (!stage.make(error) || !copyLeaflet(options.leaflet, stage, error)) return fail();
+    // From here a termination signal stops the drawing at the next tile, and
+    // the hidden folder goes with the stage before the program exits with
+    // 128 + the signal; only the swap at the end is ended at once.
+    StopOnSignal stop;
+    const auto stopped = [&] { return stop.signal() != 0; };
+    const int code = [&] {
+        // Everything is written into a new folder inside OUTDIR and put in the
+        // place of the old page, tiles and cells only when complete.
+        Stage stage(outFolder.fd(), outdir);
+        if (!stage.make(error) || !copyLeaflet(options.leaflet, stage, error)) return fail();
+        if (stopped()) return kFailed;
 
-    const int blocksX = (map.xs() + kCellBlock - 1) / kCellBlock, blocksY = (map.ys() + kCellBlock - 1) / kCellBlock;
-    const std::uint64_t blocks = static_cast<std::uint64_t>(blocksX) * blocksY;
-    const double total = static_cast<double>(blocks + tiles);
-    Progress progress("Drawing tiles", options.quiet);
-    std::uint64_t done = 0;
-    {
-        const Dir cells = newFolder(stage.fd(), "cells", stage.shown("cells"), error);
-        if (!cells.ok()) return fail();
-        for (int by = 0; by < blocksY; ++by) {
-            const std::string row = std::to_string(by);
-            const Dir folder = newFolder(cells.fd(), row, stage.shown("cells/" + row), error);
-            if (!folder.ok()) return fail();
-            for (int bx = 0; bx < blocksX; ++bx) {
-                const std::string name = std::to_string(bx) + ".js";
-                if (!newText(folder.fd(), name, stage.shown("cells/" + row + "/" + name), cellBlock(map, bx, by), error))
-                    return fail();
+        const int blocksX = (map.xs() + kCellBlock - 1) / kCellBlock;
+        const int blocksY = (map.ys() + kCellBlock - 1) / kCellBlock;
+        const std::uint64_t blocks = static_cast<std::uint64_t>(blocksX) * blocksY;
+        const double total = static_cast<double>(blocks + tiles);
+        Progress progress("Drawing tiles", options.quiet);
+        std::uint64_t done = 0;
+        {
+            const Dir cells = newFolder(stage.fd(), "cells", stage.shown("cells"), error);
+            if (!cells.ok()) return fail();
+            for (int by = 0; by < blocksY; ++by) {
+                const std::string row = std::to_string(by);
+                const Dir folder = newFolder(cells.fd(), row, stage.shown("cells/" + row), error);
+                if (!folder.ok()) return fail();
+                for (int bx = 0; bx < blocksX; ++bx) {
+                    const std::string name = std::to_string(bx) + ".js";
+                    if (!newText(folder.fd(), name, stage.shown("cells/" + row + "/" + name), cellBlock(map, bx, by),
+                                 error))
+                        return fail();
+                }
+                done += static_cast<std::uint64_t>(blocksX);
+                progress.update(done / total);
+                if (stopped()) return kFailed;
             }
-            done += static_cast<std::uint64_t>(blocksX);
-            progress.update(done / total);
         }
-    }
 
-    const HxTerrainSet terrains;
-    const hxpic::Colours colours(terrains);
-    const pngrender::Renderer renderer(colours);
-    const hexgeom::CellRange all{0, 0, map.xs() - 1, map.ys() - 1};
-    // The labels are made once, here, for every thread to read.
-    std::unique_ptr<pngrender::MadeLabels> labels;
-    if (hexgeom::hasLabels(options.maxPitch - 1)) {
-        PangoLabelFont font;
-        labels = std::make_unique<pngrender::MadeLabels>(font, pngrender::usedLabels(map, all));
-    }
-    const Dir tilesFolder = newFolder(stage.fd(), "tiles", stage.shown("tiles"), error);
-    if (!tilesFolder.ok()) return fail();
-    for (std::size_t z = 0; z < levels.size(); ++z) {
-        const TileLevel& level = levels[z];
-        const std::string levelName = std::to_string(z);
-        const Dir levelFolder = newFolder(tilesFolder.fd(), levelName, stage.shown("tiles/" + levelName), error);
-        if (!levelFolder.ok()) return fail();
-        std::vector<Dir> columns;
-        for (long long tx = 0; tx < level.cols; ++tx) {
-            const std::string name = std::to_string(tx);
-            columns.push_back(newFolder(levelFolder.fd(), name, stage.shown("tiles/" + levelName + "/" + name), error));
-            if (!columns.back().ok()) return fail();
+        const HxTerrainSet terrains;
+        const hxpic::Colours colours(terrains);
+        const pngrender::Renderer renderer(colours);
+        const hexgeom::CellRange all{0, 0, map.xs() - 1, map.ys() - 1};
+        // The labels are made once, here, for every thread to read.
+        std::unique_ptr<pngrender::MadeLabels> labels;
+        if (hexgeom::hasLabels(options.maxPitch - 1)) {
+            PangoLabelFont font;
+            labels = std::make_unique<pngrender::MadeLabels>(font, pngrender::usedLabels(map, all));
         }
-        // The clip box is the level's whole picture, so that a tile holds
-        // exactly the pixels the whole picture has there.
-        pngrender::Request request;
-        request.map = &map;
-        request.zoom = level.pitch - 1;
-        request.cells = all;
-        request.viewStart = hexgeom::Point{0, 0};
-        request.width = request.height = kTileSize;
-        request.clip = hxpic::Clip{0, 0, static_cast<int>(level.width), static_cast<int>(level.height)};
-        request.labels = hexgeom::hasLabels(request.zoom) ? labels.get() : nullptr;
-        request.threads = 1;   // one tile a thread
-        std::atomic<bool> failed{false};
-        std::atomic<std::uint64_t> written{0};
-        std::mutex mutex;
-        std::string firstError;
-        const long long count = level.cols * level.rows;
-        work::run(count, -1, [&](long long i, int runner) {
-            if (failed) return;
-            const int ty = static_cast<int>(i / level.cols), tx = static_cast<int>(i % level.cols);
-            pngrender::Request tile = request;
-            tile.origin = hexgeom::Point{tx * kTileSize, ty * kTileSize};
-            const std::string name = std::to_string(ty) + ".png";
-            std::string why;
-            const bool ok = newFile(
-                columns[static_cast<std::size_t>(tx)].fd(), name,
-                stage.shown("tiles/" + levelName + "/" + std::to_string(tx) + "/" + name),
-                [&](std::FILE* f, std::string& message) { return renderer.write(f, tile, message); }, why);
-            if (!ok) {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (!failed.exchange(true)) firstError = why;
-                return;
+        if (stopped()) return kFailed;
+        const Dir tilesFolder = newFolder(stage.fd(), "tiles", stage.shown("tiles"), error);
+        if (!tilesFolder.ok()) return fail();
+        for (std::size_t z = 0; z < levels.size(); ++z) {
+            const TileLevel& level = levels[z];
+            const std::string levelName = std::to_string(z);
+            const Dir levelFolder = newFolder(tilesFolder.fd(), levelName, stage.shown("tiles/" + levelName), error);
+            if (!levelFolder.ok()) return fail();
+            std::vector<Dir> columns;
+            for (long long tx = 0; tx < level.cols; ++tx) {
+                const std::string name = std::to_string(tx);
+                columns.push_back(
+                    newFolder(levelFolder.fd(), name, stage.shown("tiles/" + levelName + "/" + name), error));
+                if (!columns.back().ok()) return fail();
             }
-            const std::uint64_t now = ++written;
-            // The progress line belongs to this thread.
-            if (runner == 0) progress.update((done + now) / total);
-        });
-        if (failed) {
-            error = firstError;
+            // The clip box is the level's whole picture, so that a tile holds
+            // exactly the pixels the whole picture has there.
+            pngrender::Request request;
+            request.map = &map;
+            request.zoom = level.pitch - 1;
+            request.cells = all;
+            request.viewStart = hexgeom::Point{0, 0};
+            request.width = request.height = kTileSize;
+            request.clip = hxpic::Clip{0, 0, static_cast<int>(level.width), static_cast<int>(level.height)};
+            request.labels = hexgeom::hasLabels(request.zoom) ? labels.get() : nullptr;
+            request.threads = 1;   // one tile a thread
+            std::atomic<bool> failed{false};
+            std::atomic<std::uint64_t> written{0};
+            std::mutex mutex;
+            std::string firstError;
+            const long long count = level.cols * level.rows;
+            work::run(count, -1, [&](long long i, int runner) {
+                if (failed || stopped()) return;
+                const int ty = static_cast<int>(i / level.cols), tx = static_cast<int>(i % level.cols);
+                pngrender::Request tile = request;
+                tile.origin = hexgeom::Point{tx * kTileSize, ty * kTileSize};
+                const std::string name = std::to_string(ty) + ".png";
+                std::string why;
+                const bool ok = newFile(
+                    columns[static_cast<std::size_t>(tx)].fd(), name,
+                    stage.shown("tiles/" + levelName + "/" + std::to_string(tx) + "/" + name),
+                    [&](std::FILE* f, std::string& message) { return renderer.write(f, tile, message); }, why);
+                if (!ok) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (!failed.exchange(true)) firstError = why;
+                    return;
+                }
+                const std::uint64_t now = ++written;
+                // The progress line belongs to this thread.
+                if (runner == 0) progress.update((done + now) / total);
+            });
+            if (stopped()) return kFailed;
+            if (failed) {
+                error = firstError;
+                return fail();
+            }
+            done += static_cast<std::uint64_t>(count);
+        }
+        progress.finish();
+        const std::string name = baseName(options.input);
+        if (!newText(stage.fd(), "map.js", stage.shown("map.js"), mapData(map, name, options.maxPitch, levels),
+                     error) ||
+            !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(), error))
             return fail();
-        }
-        done += static_cast<std::uint64_t>(count);
-    }
-    progress.finish();
-    const std::string name = baseName(options.input);
-    if (!newText(stage.fd(), "map.js", stage.shown("map.js"), mapData(map, name, options.maxPitch, levels), error) ||
-        !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(), error) || !stage.swapIn(error))
-        return fail();
-    return kDone;
+        // A signal during the swap ends the program at once: the old page is
+        // gone first, so that none is left that mixes two maps, and the next
+        // run removes the hidden folder.
+        if (stop.release() != 0) return kFailed;
+        return stage.swapIn(error) ? kDone : fail();
+    }();
+    if (const int signal = stop.release()) return 128 + signal;
+    return code;
 }
 
 }  // namespace
