@@ -517,7 +517,7 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const std::string name = baseName(options.input);
     if (!syncFolder(outdir, error) ||
         !writeText(outdir + "/map.js", inputs, mapData(map, name, options.maxPitch, levels), error, true) ||
-        !writeText(outdir + "/index.html", inputs, webPage(), error, true))
+        !writeText(outdir + "/index.html", inputs, webPage(map.xs(), map.ys()), error, true))
         return fail();
     return kDone;
 }

@@ -2,6 +2,7 @@
 // drawing: sizes, sheet counts, labels and hex numbers.
 #include <gtest/gtest.h>
 
+#include "hexnumber.h"
 #include "hxmap.h"
 #include "hxterrains.h"
 #include "hxvector.h"
@@ -136,7 +137,7 @@ TEST(Poster, PaperLabelsAndNumbers) {
         {0, 0, 24, 16, "0101"},          {9, 11, 24, 16, "1012"},        {98, 98, 99, 99, "9999"},
         {99, 0, 100, 150, "100001"},     {0, 149, 200, 150, "001150"},   {0, 0, 1000, 9, "000101"},
     };
-    for (const NumberRow& row : numbers) EXPECT_EQ(hxvec::hexNumber(row.col, row.row, row.mapW, row.mapH), row.number);
+    for (const NumberRow& row : numbers) EXPECT_EQ(hexnum::number(row.col, row.row, row.mapW, row.mapH), row.number);
 }
 
 TEST(Legend, TerrainsInTheRegionInCatalogueOrder) {

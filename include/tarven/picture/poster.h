@@ -5,6 +5,7 @@
 #ifndef TARVEN_POSTER_H
 #define TARVEN_POSTER_H
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -24,6 +25,12 @@ struct Paper {
 // for anything else, or a size outside kMinPaperMm..kMaxPaperMm.
 bool parsePaper(const std::string& text, Paper& paper);
 constexpr double kMinPaperMm = 50, kMaxPaperMm = 5000;
+// "A4", "Letter", "A3" (either way round), or "300 x 200 mm".
+std::string paperName(const Paper& paper);
+
+// Elevation labels and hex numbers are drawn on paper only on hexes at
+// least this many millimetres across the flats: smaller ones cannot be read.
+constexpr double kMinLabelMm = 3;
 
 // How a picture of pictureW x pictureH mm is cut into sheets: each sheet
 // prints the area inside its margins; neighbouring sheets share `overlap`
@@ -36,9 +43,16 @@ struct Layout {
     double columns = 1, rows = 1;         // sheets across and down (whole numbers)
     double pitch = 0;                     // hex height on the sheets, mm
     bool index = false;                   // an assembly index comes first
+    bool indexTurned = false;             // the index page lies the other way
+    // The legend: below the map (on the one sheet or the index), or, when
+    // it would take more than a third of that page, on pages of its own
+    // after the sheets, `legendEach` entries a page.
+    bool legendBelow = true;
+    double legendPages = 0;
+    std::size_t legendEach = 0;
 
-    // The sheets plus the index when there is one.
-    double pages() const { return columns * rows + (index ? 1 : 0); }
+    // The sheets plus the index and the legend's pages.
+    double pages() const { return columns * rows + (index ? 1 : 0) + legendPages; }
     // Where the printable area of sheet (column, row) starts on the picture.
     double sheetX(int column) const { return column * (areaW - overlap); }
     double sheetY(int row) const { return row * (areaH - overlap); }
@@ -61,8 +75,10 @@ struct Document {
     Paper paper;
     double margin = 10, overlap = 10;
     bool legend = false, numbers = false;
+    // Where the map sits in the whole map, for the hex numbers.
+    int numberDx = 0, numberDy = 0, mapW = 0, mapH = 0;
     hxpic::Pixel background = 0xffffffffu;   // 0: none
-    double maxPages = 500;
+    double maxPages = 100;
     // Told the share of the work done, 0..1.
     std::function<void(double)> progress;
 };
@@ -77,7 +93,8 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason);
 bool writePdf(const Document& doc, std::FILE* file, std::string& error);
 bool writeSvg(const Document& doc, std::FILE* file, std::string& error);
 
-// The SVG's size in millimetres (picture, outline and legend strip).
+// The SVG's size in millimetres (picture, outline and legend strip; as wide
+// as the legend needs when it is wider than the picture).
 struct SvgSize {
     double w, h;
 };
