@@ -36,20 +36,6 @@ namespace {
 
 bool isEven(int col) { return col % 2 == 0; }  // also right for negative columns
 
-long long floorDivLL(long long a, long long b) {
-    long long q = a / b;
-    if (a % b != 0 && a < 0) --q;
-    return q;
-}
-
-long long ceilDivLL(long long a, long long b) { return -floorDivLL(-a, b); }
-
-CellRange clampToMap(int x1, int y1, int x2, int y2, int mapW, int mapH) {
-    return CellRange{std::max(x1, 0), std::max(y1, 0), std::min(x2, mapW - 1), std::min(y2, mapH - 1)};
-}
-
-constexpr CellRange kNoCells{0, 0, -1, -1};
-
 // Pixel positions are worked out in 64 bits: a column of a map with tens of
 // millions of columns at zoom 64 lies beyond the reach of int. Positions
 // are then kept within +-2^29, far outside any window, so that a caller's
@@ -57,11 +43,15 @@ constexpr CellRange kNoCells{0, 0, -1, -1};
 constexpr long long kFarPixel = 1LL << 29;
 int farClamp(long long v) { return static_cast<int>(std::clamp(v, -kFarPixel, kFarPixel)); }
 
-// Cell indices worked out in 64 bits, back in int: out-of-range ones stay
-// out of every map.
-int cellClamp(long long v) { return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
-
 }  // namespace
+
+long long floorDivLL(long long a, long long b) {
+    long long q = a / b;
+    if (a % b != 0 && a < 0) --q;
+    return q;
+}
+
+int cellClamp(long long v) { return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
 
 HexShape hexShape(int zoom) {
     HexShape s{};
@@ -108,92 +98,6 @@ PixelRect dotCellBox(int zoom, int col, int row, Point viewStart) {
 Point labelOrigin(int zoom, Point hexOrigin, int textW, int textH) {
     const HexShape s = hexShape(zoom);
     return Point{hexOrigin.x + (s.hxs - textW) / 2, hexOrigin.y + (s.hys - textH) / 2};
-}
-
-CellRange hexPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                        int mapW, int mapH) {
-    const int p = pitch(zoom);
-    if (y1 < 0) {
-        x1 = viewStart.x;
-        y1 = viewStart.y;
-        // The column to the left reaches in with its right slant, the row
-        // above with the lower halves of its even columns.
-        if (x1 > 0) x1 = x1 - 1;
-        if (y1 > 0) y1 = y1 - 1;
-    }
-    if (y2 < 0) {
-        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + 2);
-        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + 2);
-    }
-    return clampToMap(x1, y1, x2, y2, mapW, mapH);
-}
-
-CellRange dotPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                        int mapW, int mapH) {
-    const int p = pitch(zoom);
-    if (y1 < 0) {
-        x1 = viewStart.x;
-        y1 = viewStart.y;
-    }
-    if (y2 < 0) {
-        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + 1);
-        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + 1);
-    }
-    return clampToMap(x1, y1, x2, y2, mapW, mapH);
-}
-
-CellRange paintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                     int mapW, int mapH) {
-    return isDotMap(zoom) ? dotPaintRange(zoom, x1, y1, x2, y2, viewStart, clientW, clientH, mapW, mapH)
-                          : hexPaintRange(zoom, x1, y1, x2, y2, viewStart, clientW, clientH, mapW, mapH);
-}
-
-CellRange wholeViewRange(int zoom, Point viewStart, int clientW, int clientH, int mapW, int mapH) {
-    return paintRange(zoom, -1, -1, -1, -1, viewStart, clientW, clientH, mapW, mapH);
-}
-
-CellRange singleCellRange(int col, int row, int mapW, int mapH) {
-    if (!insideMap(col, row, mapW, mapH)) return kNoCells;
-    return CellRange{col, row, col, row};
-}
-
-CellRange cullRange(int zoom, int rx, int ry, int rw, int rh, Point viewStart, int clientW, int clientH,
-                    int mapW, int mapH) {
-    // Only the part of the rectangle inside the client area can show anything.
-    const long long left = std::max<long long>(rx, 0);
-    const long long top = std::max<long long>(ry, 0);
-    const long long right = std::min<long long>(static_cast<long long>(rx) + rw, clientW);  // exclusive
-    const long long bottom = std::min<long long>(static_cast<long long>(ry) + rh, clientH);
-    if (left >= right || top >= bottom) return kNoCells;
-
-    const CellRange whole = wholeViewRange(zoom, viewStart, clientW, clientH, mapW, mapH);
-    if (whole.empty()) return kNoCells;
-
-    const long long p = pitch(zoom);
-    long long colLo, colHi, rowLo, rowHi;
-    if (isDotMap(zoom)) {
-        // Square j covers pixel columns (j - vsx) * p .. + p - 1.
-        colLo = viewStart.x + floorDivLL(left, p);
-        rowLo = viewStart.y + floorDivLL(top, p);
-    } else {
-        // Hexagon j covers pixel columns ox .. ox + hxs and rows oy .. oy + hys - 1,
-        // with oy lowered by hys / 2 in even columns; the row bounds take the
-        // lower placement for the top and the higher one for the bottom.
-        const HexShape s = hexShape(zoom);
-        colLo = viewStart.x + ceilDivLL(left - s.hxs, p);
-        rowLo = viewStart.y + ceilDivLL(top - (s.hys / 2 + s.hys - 1), p);
-    }
-    colHi = viewStart.x + floorDivLL(right - 1, p);
-    rowHi = viewStart.y + floorDivLL(bottom - 1, p);
-    // Reaching the window's edge means everything the whole-view paint takes
-    // beyond it, so a full-window update paints exactly the whole view.
-    if (right == clientW) colHi = LLONG_MAX;
-    if (bottom == clientH) rowHi = LLONG_MAX;
-
-    auto lo = [](long long v, int bound) { return static_cast<int>(std::max<long long>(v, bound)); };
-    auto hi = [](long long v, int bound) { return static_cast<int>(std::min<long long>(v, bound)); };
-    const CellRange r{lo(colLo, whole.x1), lo(rowLo, whole.y1), hi(colHi, whole.x2), hi(rowHi, whole.y2)};
-    return r.empty() ? kNoCells : r;
 }
 
 bool dotFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, int& dx, int& dy) {
@@ -244,13 +148,6 @@ bool hexFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, i
 bool cellFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, int& dx, int& dy) {
     return isDotMap(zoom) ? dotFromPixel(zoom, x, y, viewStart, mapW, mapH, dx, dy)
                           : hexFromPixel(zoom, x, y, viewStart, mapW, mapH, dx, dy);
-}
-
-Point clampedScrollPosition(int zoom, Point viewStart, int clientW, int clientH, int mapW, int mapH) {
-    auto keep = [zoom](int pos, int cells, int pixels) {
-        return std::max(0, std::min(pos, std::max(0, cells - scaleDn(zoom, pixels))));
-    };
-    return Point{keep(viewStart.x, mapW, clientW), keep(viewStart.y, mapH, clientH)};
 }
 
 }  // namespace hexgeom

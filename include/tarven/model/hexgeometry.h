@@ -1,8 +1,7 @@
-// Pixel and cell arithmetic of the map view: zoom and pitch, the hexagon's
-// shape, where a cell is drawn for a scroll position, which cells a paint
-// covers, which cell a window pixel belongs to, and how the scroll position is
-// kept inside the map. Plain integer arithmetic, no toolkit, so the window
-// class only asks and draws.
+// Pixel and cell arithmetic of the hex pictures: zoom and pitch, the
+// hexagon's shape, where a cell is drawn for a scroll position and which cell
+// a pixel belongs to. Plain integer arithmetic, no toolkit: the window and
+// every picture ask it.
 //
 // Conventions: a cell is (column, row); window pixels are client coordinates
 // with (0, 0) at the top-left corner of the client area; the scroll position
@@ -54,6 +53,11 @@ inline int scaleDn(int zoom, int pixels) { return pixels / pitch(zoom); }
 // Floor division and the matching non-negative remainder; b > 0.
 int floorDiv(int a, int b);
 int floorMod(int a, int b);
+long long floorDivLL(long long a, long long b);
+
+// Cell indices worked out in 64 bits, back in int: out-of-range ones stay
+// out of every map.
+int cellClamp(long long v);
 
 inline bool insideMap(int col, int row, int mapW, int mapH) {
     return col >= 0 && row >= 0 && col < mapW && row < mapH;
@@ -85,45 +89,12 @@ PixelRect dotCellBox(int zoom, int col, int row, Point viewStart);
 // hexagon's hxs x hys box.
 Point labelOrigin(int zoom, Point hexOrigin, int textW, int textH);
 
-// The cells a paint covers. y1 < 0 asks for the whole-view start (x1, y1 from
-// the scroll position; the hex picture also takes the column and row before
-// it, when they exist, because their hexagons reach into the window), y2 < 0
-// for the whole-view end (client size / p past the start, plus 2 for hexes or
-// 1 for dots); x1 and x2 are not examined for either. The result is clamped
-// to the map and may be empty.
-CellRange hexPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                        int mapW, int mapH);
-CellRange dotPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                        int mapW, int mapH);
-CellRange paintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                     int mapW, int mapH);
-
-// The whole visible area of the picture the zoom shows (paintRange with
-// negative corners).
-CellRange wholeViewRange(int zoom, Point viewStart, int clientW, int clientH, int mapW, int mapH);
-
-// A single-cell repaint: the cell itself, or nothing when it lies outside the
-// map (nothing can have changed there).
-CellRange singleCellRange(int col, int row, int mapW, int mapH);
-
-// The cells to paint for the update rectangle (rx, ry, rw, rh): every cell
-// whose drawn pixels can touch the part of the rectangle inside the client
-// area, intersected with the whole-view range. On an axis where the rectangle
-// reaches the client area's edge the range runs to the whole-view end there,
-// so the full client rectangle gives exactly the whole-view range.
-CellRange cullRange(int zoom, int rx, int ry, int rw, int rh, Point viewStart, int clientW, int clientH,
-                    int mapW, int mapH);
-
 // Window pixel to cell. dx and dy are always written; the result says
 // whether the cell lies inside the map. Defined for any pixel: left of or
 // above the window the strips and rows continue by floor division.
 bool dotFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, int& dx, int& dy);
 bool hexFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, int& dx, int& dy);
 bool cellFromPixel(int zoom, int x, int y, Point viewStart, int mapW, int mapH, int& dx, int& dy);
-
-// The scroll position kept when the scroll bars are set again: per axis
-// max(0, min(pos, max(0, mapCells - scaleDn(clientPixels)))).
-Point clampedScrollPosition(int zoom, Point viewStart, int clientW, int clientH, int mapW, int mapH);
 
 }  // namespace hexgeom
 

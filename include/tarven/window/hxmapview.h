@@ -5,7 +5,7 @@
 
 #include <wx/scrolwin.h>
 
-#include "hexgeometry.h"
+#include "viewgeometry.h"
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxrender.h"
