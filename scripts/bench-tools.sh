@@ -16,7 +16,9 @@ build=$(cd "$1" && pwd)
 runs=${2:-5}
 render=$build/tarven-render
 stats=$build/tarven-stats
-peak=$build/bench/tarven_peak
+# Programs sit at the top of the build folder (older builds: in bench/).
+built() { if [ -x "$build/$1" ]; then echo "$build/$1"; else echo "$build/bench/$1"; fi; }
+peak=$(built tarven_peak)
 for tool in "$render" "$stats" "$peak"; do
   [ -x "$tool" ] || { echo "bench-tools: no $tool" >&2; exit 1; }
 done
@@ -37,8 +39,25 @@ fi
 declare -A seconds cpuSeconds peakKib
 cases=(whole1000 region8000 stats8000 stats1000)
 [ -n "$peer" ] && cases+=(peer1000)
+# tarven-tiles on large.map at the default pitch, beside its floor: the same
+# tiles drawn as palette indices, one reused zlib level-1 compressor and a
+# file per tile, on one thread (bench/tiles_floor.cpp). Each run writes into
+# a fresh folder.
+tiles=$build/tarven-tiles
+floor=$(built tarven_tiles_floor)
+[ -x "$tiles" ] && [ -x "$floor" ] && cases+=(tiles1000 tilesfloor)
+tilesRun=0
+run_tiles_case() {
+  tilesRun=$((tilesRun + 1))
+  case $1 in
+    tiles1000) "$peak" "$tiles" --quiet "$large" "$shm-tiles-$tilesRun" ;;
+    tilesfloor) "$peak" "$floor" "$large" "$shm-floor-$tilesRun" ;;
+  esac
+  rm -rf "$shm-tiles-$tilesRun" "$shm-floor-$tilesRun"
+}
 run_case() {
   case $1 in
+    tiles1000|tilesfloor) run_tiles_case "$1" ;;
     whole1000) "$peak" "$render" --quiet "$large" "$shm-whole.png" ;;
     region8000) "$peak" "$render" --quiet --cells 3500,3500,1000,1000 "$work/map8000.map" "$shm-region.png" ;;
     stats8000) "$peak" "$stats" "$work/map8000.map" ;;
@@ -51,6 +70,7 @@ run_case() {
 if "$render" --quiet --help >/dev/null 2>&1; then :; else
   run_case() {
     case $1 in
+      tiles1000|tilesfloor) run_tiles_case "$1" ;;
       whole1000) "$peak" "$render" "$large" "$shm-whole.png" ;;
       region8000) "$peak" "$render" --cells 3500,3500,1000,1000 "$work/map8000.map" "$shm-region.png" ;;
       stats8000) "$peak" "$stats" "$work/map8000.map" ;;
@@ -99,6 +119,15 @@ row "tarven-stats large.map (1000^2)" "$(secs stats1000)" "" ""
 row "tarven-stats 8000^2" "$(secs stats8000)" "" ""
 row "  peak memory of tarven-stats 8000^2" "$(mib "${peakKib[stats8000]}") MiB" "<= 64 MiB" \
     "$(verdict "$(mib "${peakKib[stats8000]}")" 64)"
+if [ -n "${cpuMed[tiles1000]:-}" ]; then
+  row "tarven-tiles large.map (1000^2), default pitch 32" "$(secs tiles1000)" "<= 12 s CPU" \
+      "$(verdict "${cpuMed[tiles1000]}" 12)"
+  row "  its floor: drawing, one zlib level-1 compressor, files" "$(secs tilesfloor)" "" ""
+  over=$(awk -v a="${cpuMed[tiles1000]}" -v b="${cpuMed[tilesfloor]}" 'BEGIN {printf "%.2f", a / b}')
+  row "  CPU time of tarven-tiles / CPU time of its floor" "$over" "<= 2" "$(verdict "$over" 2)"
+else
+  echo "(no tarven-tiles or no bench/tarven_tiles_floor in the build: no tiles figures)"
+fi
 if [ -n "$peer" ]; then
   row "tmxrasterizer, same 1000^2 cells (9003 x 8004 pixels)" "$(secs peer1000)" "" ""
   faster=$(awk -v a="${med[peer1000]}" -v b="${med[whole1000]}" 'BEGIN {printf "%.1f", a / b}')

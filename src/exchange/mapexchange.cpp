@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 #include "hexgeometry.h"
@@ -72,10 +73,21 @@ Meaning meaningOf(const Tile* tile, const HxTerrainSet& terrains) {
 // Gid to meaning, each distinct gid worked out once.
 class Resolver {
 public:
+    // Tilesets that share their tiles (one file named many times) share
+    // their index too.
     Resolver(const TileMap& map, const HxTerrainSet& terrains) : map_(map), terrains_(terrains) {
+        std::unordered_map<const std::vector<Tile>*, std::size_t> indexOf;
         for (const Tileset& ts : map.tilesets) {
+            const std::vector<Tile>* list = &ts.tileList();
+            const auto known = indexOf.find(list);
+            if (known != indexOf.end()) {
+                indexFor_.push_back(known->second);
+                continue;
+            }
             std::unordered_map<std::uint32_t, const Tile*> byId;
-            for (const Tile& t : ts.tiles) byId.emplace(t.id, &t);
+            for (const Tile& t : *list) byId.emplace(t.id, &t);
+            indexOf.emplace(list, tiles_.size());
+            indexFor_.push_back(tiles_.size());
             tiles_.push_back(std::move(byId));
         }
     }
@@ -95,7 +107,7 @@ public:
         --it;
         const std::uint32_t local = id - it->firstgid;
         if (local >= it->tilecount) return false;
-        const auto& byId = tiles_[static_cast<std::size_t>(it - sets.begin())];
+        const auto& byId = tiles_[indexFor_[static_cast<std::size_t>(it - sets.begin())]];
         const auto tile = byId.find(local);
         m = meaningOf(tile == byId.end() ? nullptr : tile->second, terrains_);
         cache_.emplace(gid, m);
@@ -106,6 +118,7 @@ private:
     const TileMap& map_;
     const HxTerrainSet& terrains_;
     std::vector<std::unordered_map<std::uint32_t, const Tile*>> tiles_;
+    std::vector<std::size_t> indexFor_;   // each tileset's entry in tiles_
     std::unordered_map<std::uint32_t, Meaning> cache_;
 };
 
@@ -201,6 +214,7 @@ ExportedMap exportMap(const HxMap& map, int zoom, const std::string& terrainImag
         return ts;
     };
     Tileset terrainSet = tileset("terrains", out.terrains.size(), terrainImage, 1);
+    std::vector<Tile> terrainTiles, elevationTiles;
     for (std::size_t k = 0; k < out.terrains.size(); ++k) {
         Tile tile;
         tile.id = static_cast<std::uint32_t>(k);
@@ -209,16 +223,19 @@ ExportedMap exportMap(const HxMap& map, int zoom, const std::string& terrainImag
         tile.properties.push_back(Property{"code", "int", propertyText(c)});
         if (c >= 32 && c < 127) tile.properties.push_back(Property{"terrain", "string", std::string(1, static_cast<char>(c))});
         if (!names[k].empty()) tile.properties.push_back(Property{"name", "string", names[k]});
-        terrainSet.tiles.push_back(std::move(tile));
+        terrainTiles.push_back(std::move(tile));
     }
+    terrainSet.tiles = std::make_shared<const std::vector<Tile>>(std::move(terrainTiles));
     Tileset elevationSet =
         tileset("elevations", out.elevations.size(), elevationImage, 1 + static_cast<std::uint32_t>(out.terrains.size()));
     for (std::size_t k = 0; k < out.elevations.size(); ++k) {
         Tile tile;
         tile.id = static_cast<std::uint32_t>(k);
         tile.properties.push_back(Property{"elevation", "int", propertyText(out.elevations[k])});
-        elevationSet.tiles.push_back(std::move(tile));
+        elevationTiles.push_back(std::move(tile));
     }
+    if (!elevationTiles.empty())
+        elevationSet.tiles = std::make_shared<const std::vector<Tile>>(std::move(elevationTiles));
     const std::uint32_t elevationBase = elevationSet.firstgid;
     tm.tilesets.push_back(std::move(terrainSet));
     tm.tilesets.push_back(std::move(elevationSet));
@@ -244,6 +261,18 @@ ExportedMap exportMap(const HxMap& map, int zoom, const std::string& terrainImag
     tm.layers.push_back(std::move(terrainLayer));
     tm.layers.push_back(std::move(elevationLayer));
     return out;
+}
+
+int zoomOf(const TileMap& tiles) {
+    long long v = 0;
+    if (const Property* zoom = findProperty(tiles.properties, "tarven-zoom"))
+        if (parseInteger(zoom->value.c_str(), 0, hexgeom::kMaxZoom, v) && exportZoomWorks(static_cast<int>(v)))
+            return static_cast<int>(v);
+    const int z = tiles.tileheight - 1;
+    if (exportZoomWorks(z) && tiles.tilewidth == 4 * tiles.tileheight / 3 &&
+        tiles.hexsidelength == 2 * tiles.tileheight - tiles.tilewidth)
+        return z;
+    return 0;
 }
 
 bool importMap(const TileMap& tiles, HxMap& map, std::uint64_t& guessed, std::string& error) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 
 namespace exchange {
 
@@ -108,15 +109,43 @@ bool finishMap(TileMap& map, std::string& error) {
     return true;
 }
 
-bool readExternalTileset(const std::string& path, const Limits& limits, Tileset& ts, std::string& error) {
+const std::vector<Tile>& Tileset::tileList() const {
+    static const std::vector<Tile> kNone;
+    return tiles ? *tiles : kNone;
+}
+
+bool checkLayerCells(std::uint64_t layers, std::uint64_t cells, const Limits& limits, std::string& error) {
+    if (layers == 0 || cells <= limits.maxLayerCells / layers) return true;
+    error = "the map's " + std::to_string(layers) + " tile layers of " + std::to_string(cells) +
+            " cells hold more than the " + std::to_string(limits.maxLayerCells) +
+            " cells all layers together can have";
+    return false;
+}
+
+bool readExternalTileset(const std::string& path, const Limits& limits, TilesetCache& cache, Tileset& ts,
+                         std::string& error) {
+    std::string key = path;
+    {
+        std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+        if (real) key = real.get();
+    }
+    const auto hit = cache.find(key);
+    if (hit != cache.end()) {
+        ts = hit->second;
+        return true;
+    }
     std::string text;
     // A tileset is small: a file far larger than the map is not one.
     const std::uint64_t cap = std::min<std::uint64_t>(limits.maxFileBytes, std::uint64_t(64) << 20);
     if (!readWholeFile(path, cap, text, error)) return false;
     const char mark = firstMark(text);
     const bool ok = mark == '{' ? readTsj(text, ts, error) : readTsx(text, ts, error);
-    if (!ok) error = "the tileset '" + path + "': " + error;
-    return ok;
+    if (!ok) {
+        error = "the tileset '" + path + "': " + error;
+        return false;
+    }
+    cache.emplace(key, ts);
+    return true;
 }
 
 bool readTileMap(const std::string& path, const Limits& limits, TileMap& map, std::string& error) {

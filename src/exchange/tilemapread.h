@@ -4,6 +4,7 @@
 #define TARVEN_TILEMAPREAD_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "tilemap.h"
@@ -38,8 +39,18 @@ std::uint32_t countFromImage(const Tileset& ts);
 std::string joinPath(const std::string& folder, const std::string& path);
 std::string folderOf(const std::string& path);
 
+// Refuses tile layers that together would hold more gids than the limits
+// allow, before they are decoded: `layers` layers of `cells` gids each.
+bool checkLayerCells(std::uint64_t layers, std::uint64_t cells, const Limits& limits, std::string& error);
+
+// External tilesets already read, by the real path of their file: a map
+// that names one file many times reads it once and keeps one copy of its
+// tiles.
+using TilesetCache = std::map<std::string, Tileset>;
+
 // A .tsx or .tsj file, told apart by its first character.
-bool readExternalTileset(const std::string& path, const Limits& limits, Tileset& ts, std::string& error);
+bool readExternalTileset(const std::string& path, const Limits& limits, TilesetCache& cache, Tileset& ts,
+                         std::string& error);
 bool readTsx(const std::string& text, Tileset& ts, std::string& error);
 bool readTsj(const std::string& text, Tileset& ts, std::string& error);
 

@@ -2,6 +2,8 @@
 #include "tilemap.h"
 
 #include <climits>
+#include <cstring>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -99,6 +101,7 @@ bool readTilesetObject(const json& t, Tileset& ts, std::string& error) {
     if (!intMember(t, "imageheight", false, 0, INT_MAX, v, error)) return false;
     ts.imageheight = static_cast<int>(v);
     std::uint64_t highest = 0;
+    std::vector<Tile> list;
     const auto tiles = t.find("tiles");
     if (tiles != t.end()) {
         if (!tiles->is_array()) {
@@ -117,9 +120,10 @@ bool readTilesetObject(const json& t, Tileset& ts, std::string& error) {
             tile.type = stringMember(e, "class");
             if (tile.type.empty()) tile.type = stringMember(e, "type");
             if (!readProperties(e, tile.properties, error)) return false;
-            ts.tiles.push_back(std::move(tile));
+            list.push_back(std::move(tile));
         }
     }
+    if (!list.empty()) ts.tiles = std::make_shared<const std::vector<Tile>>(std::move(list));
     if (!hasCount) ts.tilecount = static_cast<std::uint32_t>(std::max<std::uint64_t>(highest, countFromImage(ts)));
     return true;
 }
@@ -136,7 +140,22 @@ bool readData(const json& layer, std::uint64_t cells, Layer& out, std::string& e
     }
     std::string why;
     bool ok = true;
-    if (data->is_array()) {
+    if (data->is_array() && !data->empty() && data->back().is_binary()) {
+        // A list of gids as the document builder keeps it, after any lists
+        // or objects that were in it.
+        const json::binary_t& bytes = data->back().get_binary();
+        if (bytes.has_subtype() || data->size() != 1) {
+            why = "the layer data holds something other than a gid";
+            ok = false;
+        } else if (bytes.size() / 4 != cells) {
+            why = "the layer data holds " + std::to_string(bytes.size() / 4) + " gids for the map's " +
+                  std::to_string(cells) + " cells";
+            ok = false;
+        } else {
+            out.gids.resize(static_cast<std::size_t>(cells));
+            if (cells > 0) std::memcpy(out.gids.data(), bytes.data(), bytes.size());
+        }
+    } else if (data->is_array()) {
         if (data->size() != cells) {
             why = "the layer data holds " + std::to_string(data->size()) + " gids for the map's " +
                   std::to_string(cells) + " cells";
@@ -169,11 +188,30 @@ bool readData(const json& layer, std::uint64_t cells, Layer& out, std::string& e
     return ok;
 }
 
+// The tile layers in a list of layers, groups included (as deep as they
+// are read).
+std::uint64_t countLayers(const json& list, int depth) {
+    std::uint64_t n = 0;
+    if (depth > kMaxGroupDepth || !list.is_array()) return n;
+    for (const json& l : list) {
+        if (!l.is_object()) continue;
+        const std::string type = stringMember(l, "type");
+        if (type == "tilelayer") {
+            ++n;
+        } else if (type == "group") {
+            const auto sub = l.find("layers");
+            if (sub != l.end()) n += countLayers(*sub, depth + 1);
+        }
+    }
+    return n;
+}
+
 struct TmjReader {
     const std::string& folder;
     const Limits& limits;
     TileMap& map;
     std::string& error;
+    TilesetCache cache;
 
     bool layers(const json& list, int depth) {
         if (depth > kMaxGroupDepth) {
@@ -231,7 +269,7 @@ struct TmjReader {
             if (!intMember(t, "firstgid", true, 1, ~kGidFlags, firstgid, error)) return false;
             const auto source = t.find("source");
             if (source != t.end() && source->is_string()) {
-                if (!readExternalTileset(joinPath(folder, source->get<std::string>()), limits, ts, error))
+                if (!readExternalTileset(joinPath(folder, source->get<std::string>()), limits, cache, ts, error))
                     return false;
             } else if (!readTilesetObject(t, ts, error)) {
                 return false;
@@ -255,6 +293,120 @@ bool parseJson(const std::string& text, json& doc, std::string& error) {
     }
     return true;
 }
+
+// Builds a map document as nlohmann's own parser does, except that each
+// list under a "data" key keeps its gids as 4 bytes each in one binary value
+// (which JSON text cannot express, so no file can forge one) in place of a
+// json value of 16 bytes and more per gid; and the parse stops once those
+// lists together hold more gids than the limits allow. A list with anything
+// but gids in it keeps a binary value marked with a subtype.
+class MapDocumentBuilder {
+public:
+    MapDocumentBuilder(json& root, std::uint64_t maxGids) : root_(root), maxGids_(maxGids) {}
+
+    bool null() { return value(nullptr); }
+    bool boolean(bool v) { return value(v); }
+    bool number_integer(json::number_integer_t v) { return value(v); }
+    bool number_unsigned(json::number_unsigned_t v) {
+        if (!capturing()) return value(v);
+        if (v > 0xffffffffull) {
+            bad_ = true;
+            return true;
+        }
+        if (++gids_ > maxGids_) {
+            over_ = true;
+            return false;
+        }
+        const std::uint32_t g = static_cast<std::uint32_t>(v);
+        unsigned char b[4];
+        std::memcpy(b, &g, 4);
+        bytes_.insert(bytes_.end(), b, b + 4);
+        return true;
+    }
+    bool number_float(json::number_float_t v, const std::string&) { return value(v); }
+    bool string(std::string& v) { return value(std::move(v)); }
+    bool binary(json::binary_t& v) { return value(std::move(v)); }
+    bool start_object(std::size_t) {
+        if (capturing()) bad_ = true;
+        stack_.push_back(place(json::object()));
+        return true;
+    }
+    bool key(std::string& k) {
+        slot_ = &(*stack_.back())[k];
+        dataNext_ = k == "data";
+        return true;
+    }
+    bool end_object() {
+        stack_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) {
+        const bool data = dataNext_ && captureDepth_ == 0;
+        if (capturing()) bad_ = true;
+        stack_.push_back(place(json::array()));
+        if (data) {
+            captureDepth_ = stack_.size();
+            bytes_.clear();
+            bad_ = false;
+        }
+        return true;
+    }
+    bool end_array() {
+        if (captureDepth_ == stack_.size()) {
+            json kept = bad_ ? json::binary(std::move(bytes_), 1) : json::binary(std::move(bytes_));
+            bytes_ = json::binary_t::container_type();
+            stack_.back()->push_back(std::move(kept));
+            captureDepth_ = 0;
+        }
+        stack_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const json::exception&) {
+        failed_ = true;
+        return false;
+    }
+
+    bool failed() const { return failed_; }
+    bool over() const { return over_; }
+
+private:
+    bool capturing() const { return captureDepth_ != 0 && captureDepth_ == stack_.size(); }
+
+    // Puts a value where the document is at: the root, the end of a list or
+    // the member named last.
+    json* place(json&& v) {
+        dataNext_ = false;
+        if (stack_.empty()) {
+            root_ = std::move(v);
+            return &root_;
+        }
+        json& parent = *stack_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(v));
+            return &parent.back();
+        }
+        *slot_ = std::move(v);
+        return slot_;
+    }
+    bool value(json&& v) {
+        if (capturing()) {
+            bad_ = true;
+            return true;
+        }
+        place(std::move(v));
+        return true;
+    }
+
+    json& root_;
+    const std::uint64_t maxGids_;
+    std::vector<json*> stack_;
+    json* slot_ = nullptr;
+    bool dataNext_ = false;
+    std::size_t captureDepth_ = 0;   // the stack's size inside the list being captured
+    json::binary_t::container_type bytes_;
+    bool bad_ = false, failed_ = false, over_ = false;
+    std::uint64_t gids_ = 0;
+};
 
 json propertiesJson(const std::vector<Property>& list) {
     json out = json::array();
@@ -287,7 +439,21 @@ bool parseTmj(const std::string& text, const std::string& folder, const Limits& 
     map = TileMap();
     try {
         json doc;
-        if (!parseJson(text, doc, error)) return false;
+        MapDocumentBuilder builder(doc, limits.maxLayerCells);
+        const bool parsed = json::sax_parse(text, &builder);
+        if (builder.over()) {
+            error = "the layer data lists hold more than the " + std::to_string(limits.maxLayerCells) +
+                    " cells all layers together can have";
+            return false;
+        }
+        if (!parsed || builder.failed()) {
+            error = "malformed JSON";
+            return false;
+        }
+        if (!doc.is_object()) {
+            error = "the JSON document is not an object";
+            return false;
+        }
         const std::string type = stringMember(doc, "type");
         if (type != "map") {
             error = "it is not a map (its \"type\" is '" + type + "')";
@@ -313,7 +479,12 @@ bool parseTmj(const std::string& text, const std::string& folder, const Limits& 
         map.hexsidelength = static_cast<int>(v);
         if (!checkHeader(header, limits, map, error)) return false;
         if (!readProperties(doc, map.properties, error)) return false;
-        TmjReader reader{folder, limits, map, error};
+        const auto layerList = doc.find("layers");
+        if (layerList != doc.end() &&
+            !checkLayerCells(countLayers(*layerList, 0), std::uint64_t(map.width) * std::uint64_t(map.height), limits,
+                             error))
+            return false;
+        TmjReader reader{folder, limits, map, error, {}};
         const auto tilesets = doc.find("tilesets");
         if (tilesets != doc.end() && !reader.tilesets(*tilesets)) return false;
         const auto layers = doc.find("layers");
@@ -354,9 +525,9 @@ std::string writeTmj(const TileMap& map, Encoding encoding) {
             t["imagewidth"] = ts.imagewidth;
             t["imageheight"] = ts.imageheight;
         }
-        if (!ts.tiles.empty()) {
+        if (!ts.tileList().empty()) {
             json tiles = json::array();
-            for (const Tile& tile : ts.tiles) {
+            for (const Tile& tile : ts.tileList()) {
                 json e{{"id", tile.id}};
                 if (!tile.type.empty()) e["type"] = tile.type;
                 if (!tile.properties.empty()) e["properties"] = propertiesJson(tile.properties);

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <tinyxml2.h>
 
@@ -127,6 +128,7 @@ bool readTilesetElement(const XMLElement* e, Tileset& ts, std::string& error) {
         ts.imageheight = static_cast<int>(v);
     }
     std::uint64_t highest = 0;
+    std::vector<Tile> tiles;
     for (const XMLElement* t = e->FirstChildElement("tile"); t; t = t->NextSiblingElement("tile")) {
         Tile tile;
         if (!intAttribute(t, "id", true, 0, UINT32_MAX - 1, v, error)) return false;
@@ -135,8 +137,9 @@ bool readTilesetElement(const XMLElement* e, Tileset& ts, std::string& error) {
         if (const char* type = t->Attribute("class")) tile.type = type;
         else if (const char* type2 = t->Attribute("type")) tile.type = type2;
         if (!readProperties(t, tile.properties, error)) return false;
-        ts.tiles.push_back(std::move(tile));
+        tiles.push_back(std::move(tile));
     }
+    if (!tiles.empty()) ts.tiles = std::make_shared<const std::vector<Tile>>(std::move(tiles));
     if (!hasCount) ts.tilecount = static_cast<std::uint32_t>(std::max<std::uint64_t>(highest, countFromImage(ts)));
     return true;
 }
@@ -188,11 +191,24 @@ bool readLayerData(const XMLElement* layer, std::uint64_t cells, Layer& out, std
     return ok;
 }
 
+// The tile layers under an element, groups included (as deep as they are
+// read).
+std::uint64_t countLayers(const XMLElement* parent, int depth) {
+    std::uint64_t n = 0;
+    if (depth > kMaxGroupDepth) return n;
+    for (const XMLElement* e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        if (std::strcmp(e->Name(), "group") == 0) n += countLayers(e, depth + 1);
+        else if (std::strcmp(e->Name(), "layer") == 0) ++n;
+    }
+    return n;
+}
+
 struct TmxReader {
     const std::string& folder;
     const Limits& limits;
     TileMap& map;
     std::string& error;
+    TilesetCache cache;
 
     bool layers(const XMLElement* parent, int depth) {
         if (depth > kMaxGroupDepth) {
@@ -232,7 +248,7 @@ struct TmxReader {
         long long firstgid = 0;
         if (!intAttribute(e, "firstgid", true, 1, ~kGidFlags, firstgid, error)) return false;
         if (const char* source = e->Attribute("source")) {
-            if (!readExternalTileset(joinPath(folder, source), limits, ts, error)) return false;
+            if (!readExternalTileset(joinPath(folder, source), limits, cache, ts, error)) return false;
         } else if (!readTilesetElement(e, ts, error)) {
             return false;
         }
@@ -296,7 +312,11 @@ bool parseTmx(const std::string& text, const std::string& folder, const Limits& 
     if (!checkHeader(header, limits, map, error)) return false;
     if (!readProperties(root, map.properties, error)) return false;
 
-    TmxReader reader{folder, limits, map, error};
+    // Before any layer is decoded, so that a small file of many large
+    // compressed layers takes no memory for them.
+    if (!checkLayerCells(countLayers(root, 0), std::uint64_t(map.width) * std::uint64_t(map.height), limits, error))
+        return false;
+    TmxReader reader{folder, limits, map, error, {}};
     for (const XMLElement* e = root->FirstChildElement("tileset"); e; e = e->NextSiblingElement("tileset"))
         if (!reader.tileset(e)) return false;
     if (!reader.layers(root, 0)) return false;
@@ -354,7 +374,7 @@ std::string writeTmx(const TileMap& map, Encoding encoding) {
             p.PushAttribute("height", ts.imageheight);
             p.CloseElement();
         }
-        for (const Tile& tile : ts.tiles) {
+        for (const Tile& tile : ts.tileList()) {
             p.OpenElement("tile");
             p.PushAttribute("id", static_cast<unsigned>(tile.id));
             if (!tile.type.empty()) p.PushAttribute("type", tile.type.c_str());

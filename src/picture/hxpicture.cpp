@@ -42,10 +42,16 @@ Pixel Colours::at(char terrain, int elevation) const {
 }
 
 Indices::Indices(const Colours& colours, const std::vector<Pixel>& palette, Pixel ink) {
+    // Made for every small picture (each tile of a pyramid): a sorted
+    // search instead of a walk along the palette.
+    std::vector<std::pair<Pixel, int>> sorted;
+    for (std::size_t i = 0; i < palette.size() && i < 256; ++i) sorted.emplace_back(palette[i], static_cast<int>(i));
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const std::pair<Pixel, int>& a, const std::pair<Pixel, int>& b) { return a.first < b.first; });
     const auto indexOf = [&](Pixel p) {
-        for (std::size_t i = 0; i < palette.size() && i < 256; ++i)
-            if (palette[i] == p) return static_cast<int>(i);
-        return 0;
+        const auto it = std::lower_bound(sorted.begin(), sorted.end(), p,
+                                         [](const std::pair<Pixel, int>& a, Pixel b) { return a.first < b; });
+        return it != sorted.end() && it->first == p ? it->second : 0;
     };
     for (int code = 0; code < 256; ++code) {
         const char t = static_cast<char>(code);
@@ -81,6 +87,19 @@ struct Stamp {
 constexpr Pixel kStampFill = 0xff0ac81eu;   // any opaque colour but black
 constexpr int kStampMargin = 3;
 
+// Where hexagons get their shape. Two geometries exist, on purpose:
+// - Pixels (this file, and the window's reference drawing in
+//   src/window/hxrender.cpp, which draws hexgeom::hexShape's vertices with
+//   the toolkit): whole-pixel vertices from hexgeom::hexShape, hxs =
+//   4 pitch / 3 rounded down, so that a picture is the window's pixels to
+//   the last one. The window and every PNG draw through the stamps below.
+// - Vector pictures (hxvector.cpp, PDF and SVG): the true proportions,
+//   width 4/3 of the pitch with no rounding, at any physical size. Rounded
+//   vertices there would make hexagons of a printed poster unequal, and the
+//   whole-pixel shape is meaningless at 25.4 mm.
+// Both put a hexagon's left vertex at the middle of its height and even
+// columns half a pitch lower; hexgeometry.h holds that layout for both.
+//
 // Rasterizes one hexagon as the reference drawing does: cairo without
 // anti-aliasing, the path of the six vertices closed by a line back to the
 // first, moved by half a pixel for the 1-pixel pen, filled with the even-odd

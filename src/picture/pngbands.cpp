@@ -9,12 +9,11 @@
 #include <mutex>
 #include <exception>
 #include <system_error>
-#include <thread>
 
 #include <png.h>
 #include <zlib.h>
 
-#include <atomic>
+#include "workqueue.h"
 
 namespace pngbands {
 
@@ -201,13 +200,13 @@ struct Slot {
 
 enum class Stop { None, Missing, Failed };
 
-// What the band threads and the writing thread share. A band k is drawn,
-// packed as PNG rows (filter byte 0, then the row) and compressed as a run
-// of raw deflate blocks ending on a byte boundary (the last band ends the
-// stream) by whichever thread takes it; the writer puts the runs into the
-// file in order, inside one zlib stream whose checksum it combines from the
-// bands' own. Band k uses slot k % slots.size(), so at most that many bands
-// are ahead of the writer.
+// What the runners of one picture share. A band k is drawn, packed as PNG
+// rows (filter byte 0, then the row) and compressed as a run of raw deflate
+// blocks ending on a byte boundary (the last band ends the stream) by
+// whichever runner takes it; the runs go into the file in order, inside one
+// zlib stream whose checksum is combined from the bands' own, written by
+// whichever runner finds the next band ready. Band k uses slot
+// k % slots.size(), so at most that many bands are ahead of the file.
 struct Job {
     int width = 0, height = 0, bandRows = 0, bands = 0, bits = 8, level = 1;
     bool indexed = false, direct = false;
@@ -219,7 +218,6 @@ struct Job {
     std::vector<Slot> slots;
     std::mutex mutex;
     std::condition_variable changed;
-    int next = 0;      // the next band to take
     int written = 0;   // bands in the file
     Stop stop = Stop::None;
     std::string error;
@@ -259,41 +257,61 @@ bool deflateBand(z_stream& z, const unsigned char* raw, std::size_t length, bool
     return true;
 }
 
-// What one band thread holds: its compressor and the buffers of one band.
+// What each thread keeps from one picture to the next: its compressor and
+// the buffers of one band, so that many small pictures (the tiles of a
+// pyramid) start neither a compressor nor a buffer each.
+struct Scratch {
+    z_stream z{};
+    int level = -1;
+    std::vector<unsigned char> raw;
+    std::vector<std::uint8_t> indices;
+    std::vector<Pixel> pixels;
+
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        if (level >= 0) deflateEnd(&z);
+    }
+    // A compressor at `level`; false when none can be had.
+    bool compressor(int wanted) {
+        if (level == wanted) return true;
+        if (level >= 0) deflateEnd(&z);
+        z = z_stream{};
+        level = deflateInit2(&z, wanted, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK ? wanted : -1;
+        return level >= 0;
+    }
+};
+
+Scratch& threadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
+}
+
+// Draws, packs and compresses bands with the calling thread's scratch.
 class BandWorker {
 public:
-    explicit BandWorker(Job& job) : job_(job) {}
-    BandWorker(const BandWorker&) = delete;
-    BandWorker& operator=(const BandWorker&) = delete;
-    ~BandWorker() {
-        if (started_) deflateEnd(&z_);
-    }
-
-    // False (with the job halted) when the compressor or the buffers
-    // cannot be had.
-    bool start() {
-        if (deflateInit2(&z_, job_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            job_.halt(Stop::Failed, "cannot start the compressor");
-            return false;
-        }
-        started_ = true;
-        try {
-            raw_.resize(stride() * job_.bandRows);
-            if (job_.direct && job_.bits < 8) indices_.resize(static_cast<std::size_t>(job_.width) * job_.bandRows);
-            if (!job_.direct) pixels_.resize(static_cast<std::size_t>(job_.width) * job_.bandRows);
-        } catch (const std::bad_alloc&) {
-            job_.halt(Stop::Failed, "out of memory");
-            return false;
-        }
-        return true;
-    }
+    explicit BandWorker(Job& job) : job_(job), s_(threadScratch()) {}
 
     // Draws, packs and compresses band k into its slot, which must be free.
     // False (with the job halted) on failure.
     bool run(int k) {
+        if (!s_.compressor(job_.level)) {
+            job_.halt(Stop::Failed, "cannot start the compressor");
+            return false;
+        }
         const int top = k * job_.bandRows;
         const int n = std::min(job_.bandRows, job_.height - top);
         const std::size_t length = stride() * n;
+        try {
+            if (s_.raw.size() < stride() * job_.bandRows) s_.raw.resize(stride() * job_.bandRows);
+            const std::size_t pixels = static_cast<std::size_t>(job_.width) * job_.bandRows;
+            if (job_.direct && job_.bits < 8 && s_.indices.size() < pixels) s_.indices.resize(pixels);
+            if (!job_.direct && s_.pixels.size() < pixels) s_.pixels.resize(pixels);
+        } catch (const std::bad_alloc&) {
+            job_.halt(Stop::Failed, "out of memory");
+            return false;
+        }
         try {
             if (!drawBand(top, n)) {
                 job_.halt(Stop::Missing, "");
@@ -308,10 +326,10 @@ public:
             return false;
         }
         Slot& slot = job_.slots[static_cast<std::size_t>(k) % job_.slots.size()];
-        slot.adler = adler32_z(1L, raw_.data(), length);
+        slot.adler = adler32_z(1L, s_.raw.data(), length);
         bool ok;
         try {
-            ok = deflateBand(z_, raw_.data(), length, k == job_.bands - 1, slot.data);
+            ok = deflateBand(s_.z, s_.raw.data(), length, k == job_.bands - 1, slot.data);
         } catch (const std::bad_alloc&) {
             ok = false;
         }
@@ -324,39 +342,39 @@ public:
             slot.rawLength = length;
             slot.ready = true;
         }
-        job_.changed.notify_all();
         return true;
     }
 
 private:
     std::size_t stride() const { return job_.rowBytes + 1; }
 
-    // The band's PNG rows in raw_: a filter byte (0, none) before each row.
+    // The band's PNG rows in raw: a filter byte (0, none) before each row.
     // False when a pixel is not in the palette.
     bool drawBand(int top, int n) {
         const std::size_t stride = this->stride();
         const int width = job_.width;
+        std::vector<unsigned char>& raw = s_.raw;
         if (job_.direct && job_.bits == 8) {
             // The rows are drawn in place, each after its filter byte.
-            std::fill(raw_.begin(), raw_.begin() + static_cast<std::ptrdiff_t>(stride * n), 0);
-            (*job_.drawIndices)(top, n, raw_.data() + 1, static_cast<std::ptrdiff_t>(stride));
+            std::fill(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(stride * n), 0);
+            (*job_.drawIndices)(top, n, raw.data() + 1, static_cast<std::ptrdiff_t>(stride));
             return true;
         }
         if (job_.direct) {
-            std::fill(indices_.begin(), indices_.begin() + static_cast<std::ptrdiff_t>(width) * n, 0);
-            (*job_.drawIndices)(top, n, indices_.data(), width);
+            std::fill(s_.indices.begin(), s_.indices.begin() + static_cast<std::ptrdiff_t>(width) * n, 0);
+            (*job_.drawIndices)(top, n, s_.indices.data(), width);
             for (int r = 0; r < n; ++r) {
-                raw_[stride * r] = 0;
-                packBits(indices_.data() + static_cast<std::size_t>(width) * r, width, job_.bits,
-                         raw_.data() + stride * r + 1);
+                raw[stride * r] = 0;
+                packBits(s_.indices.data() + static_cast<std::size_t>(width) * r, width, job_.bits,
+                         raw.data() + stride * r + 1);
             }
             return true;
         }
-        std::fill(pixels_.begin(), pixels_.begin() + static_cast<std::ptrdiff_t>(width) * n, 0u);
-        (*job_.draw)(top, n, pixels_.data());
+        std::fill(s_.pixels.begin(), s_.pixels.begin() + static_cast<std::ptrdiff_t>(width) * n, 0u);
+        (*job_.draw)(top, n, s_.pixels.data());
         for (int r = 0; r < n; ++r) {
-            const Pixel* src = pixels_.data() + static_cast<std::size_t>(width) * r;
-            unsigned char* dst = raw_.data() + stride * r;
+            const Pixel* src = s_.pixels.data() + static_cast<std::size_t>(width) * r;
+            unsigned char* dst = raw.data() + stride * r;
             dst[0] = 0;
             if (!job_.indexed) packRgba(src, width, dst + 1);
             else if (!packIndexed(src, width, job_.bits, *job_.lookup, dst + 1)) return false;
@@ -365,33 +383,8 @@ private:
     }
 
     Job& job_;
-    z_stream z_{};
-    bool started_ = false;
-    std::vector<unsigned char> raw_;
-    std::vector<std::uint8_t> indices_;
-    std::vector<Pixel> pixels_;
+    Scratch& s_;
 };
-
-// A band thread: takes the next band while the writer is at most
-// slots.size() bands behind.
-void bandThread(Job* jobPtr) {
-    Job& job = *jobPtr;
-    BandWorker worker(job);
-    if (!worker.start()) return;
-    const int window = static_cast<int>(job.slots.size());
-    for (;;) {
-        int k;
-        {
-            std::unique_lock<std::mutex> lock(job.mutex);
-            job.changed.wait(lock, [&] {
-                return job.stop != Stop::None || job.next >= job.bands || job.next < job.written + window;
-            });
-            if (job.stop != Stop::None || job.next >= job.bands) return;
-            k = job.next++;
-        }
-        if (!worker.run(k)) return;
-    }
-}
 
 // libpng writes the signature and the header chunks; the picture data do
 // not go through it.
@@ -488,12 +481,13 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
     job.bandRows = std::max(1, std::min(bandRows, height));
     job.bands = static_cast<int>((static_cast<long long>(height) + job.bandRows - 1) / job.bandRows);
 
-    int threads = settings.threads > 0 ? settings.threads : static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::max(1, std::min({threads, 8, job.bands}));
+    // Runners: this thread and helpers from the shared threads.
+    const int runners = static_cast<int>(std::min<long long>(
+        settings.threads > 0 ? settings.threads : work::threadCount(), job.bands));
     const Lookup lookup(job.indexed && !job.direct ? palette : std::vector<Pixel>());
     job.lookup = &lookup;
     try {
-        job.slots.resize(static_cast<std::size_t>(2 * threads));
+        job.slots.resize(static_cast<std::size_t>(2 * std::max(1, runners)));
     } catch (const std::bad_alloc&) {
         error = "out of memory";
         return Result::Failed;
@@ -502,47 +496,56 @@ Result write(std::FILE* file, int width, int height, const Settings& settings, c
     if (!writeHeader(file, width, height, job.bits, job.indexed, palette, settings.pixelsPerMetre, error))
         return Result::Failed;
 
-    std::vector<std::thread> workers;
-    try {
-        for (int t = 0; t < threads; ++t) workers.emplace_back(bandThread, &job);
-    } catch (const std::system_error&) {
-        // Fewer threads, or none: this one then draws each band itself.
-    }
-    std::unique_ptr<BandWorker> self;
-    if (workers.empty()) {
-        self.reset(new BandWorker(job));
-        if (self->start()) job.next = job.bands;
-    }
     // The zlib stream: its header (deflate, 32 KiB window, fastest), the
     // bands' blocks, and the checksum of all the rows.
-    const unsigned char zlibHeader[2] = {0x78, 0x01};
+    std::mutex fileMutex;
     uLong adler = adler32(0L, nullptr, 0);
-    for (int k = 0; k < job.bands; ++k) {
-        Slot& slot = job.slots[static_cast<std::size_t>(k) % job.slots.size()];
-        if (self && job.stop == Stop::None) self->run(k);
+    // Puts every band that is ready, in order, into the file.
+    const auto writeReady = [&] {
+        std::lock_guard<std::mutex> writing(fileMutex);
+        for (;;) {
+            int k;
+            {
+                std::lock_guard<std::mutex> lock(job.mutex);
+                k = job.written;
+                if (job.stop != Stop::None || k >= job.bands ||
+                    !job.slots[static_cast<std::size_t>(k) % job.slots.size()].ready)
+                    return;
+            }
+            Slot& slot = job.slots[static_cast<std::size_t>(k) % job.slots.size()];
+            static const unsigned char zlibHeader[2] = {0x78, 0x01};
+            adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.rawLength));
+            unsigned char check[4];
+            putBig32(check, static_cast<std::uint32_t>(adler));
+            const bool last = k == job.bands - 1;
+            if (!writeChunk(file, "IDAT", {{zlibHeader, k == 0 ? 2u : 0u}, {slot.data.data(), slot.data.size()},
+                                           {check, last ? 4u : 0u}})) {
+                job.halt(Stop::Failed, std::strerror(errno));
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> lock(job.mutex);
+                slot.ready = false;
+                ++job.written;
+            }
+            job.changed.notify_all();
+            if (settings.progress)
+                settings.progress(static_cast<double>(std::min<long long>(height, (k + 1LL) * job.bandRows)) / height);
+        }
+    };
+    const int window = static_cast<int>(job.slots.size());
+    work::run(job.bands, runners - 1, [&](long long item, int) {
+        const int k = static_cast<int>(item);
         {
+            // Bands are taken in order, so the one the file waits for is
+            // never held up here.
             std::unique_lock<std::mutex> lock(job.mutex);
-            job.changed.wait(lock, [&] { return slot.ready || job.stop != Stop::None; });
-            if (job.stop != Stop::None) break;
+            job.changed.wait(lock, [&] { return job.stop != Stop::None || k < job.written + window; });
+            if (job.stop != Stop::None) return;
         }
-        adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.rawLength));
-        unsigned char check[4];
-        putBig32(check, static_cast<std::uint32_t>(adler));
-        const bool last = k == job.bands - 1;
-        if (!writeChunk(file, "IDAT", {{zlibHeader, k == 0 ? 2u : 0u}, {slot.data.data(), slot.data.size()},
-                                       {check, last ? 4u : 0u}})) {
-            job.halt(Stop::Failed, std::strerror(errno));
-            break;
-        }
-        {
-            std::lock_guard<std::mutex> lock(job.mutex);
-            slot.ready = false;
-            ++job.written;
-        }
-        job.changed.notify_all();
-        if (settings.progress) settings.progress(static_cast<double>(std::min(height, (k + 1) * job.bandRows)) / height);
-    }
-    for (std::thread& t : workers) t.join();
+        BandWorker worker(job);
+        if (worker.run(k)) writeReady();
+    });
     if (job.thrown) std::rethrow_exception(job.thrown);
     if (job.stop == Stop::Missing) return Result::ColourMissing;
     if (job.stop == Stop::None && (!writeChunk(file, "IEND", {}) || std::fflush(file) != 0))

@@ -1,6 +1,7 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,7 @@
 #include "hxterrains.h"
 #include "mapexchange.h"
 #include "outputfile.h"
-#include "pngbands.h"
+#include "pngrender.h"
 #include "progress.h"
 #include "textlabels.h"
 #include "tilemap.h"
@@ -35,13 +36,15 @@ const char* const kUsage =
     "Converts a Tarven map (.map) to a Tiled hexagonal map (.tmx or .tmj) and\n"
     "back; .tmx and .tmj also convert into each other. The extensions tell\n"
     "the direction. An exported map comes with two tileset images beside it,\n"
-    "OUTPUT-terrains.png and OUTPUT-elevations.png.\n"
+    "named after it and its tile size: OUTPUT-terrains-WxH.png and\n"
+    "OUTPUT-elevations-WxH.png (a.tmx-terrains-42x32.png).\n"
     "\n"
-    "  --zoom Z       Tarven zoom of the tiles (default 31: 42 x 32 tiles);\n"
-    "                 one whose pitch Z+1 and hex width 4(Z+1)/3 are both even,\n"
-    "                 such as 11, 23, 31 or 47\n"
+    "  --zoom Z       Tarven zoom of the tiles (default: the input's own when\n"
+    "                 it is a Tiled map, else 31: 42 x 32 tiles); one whose\n"
+    "                 pitch Z+1 and hex width 4(Z+1)/3 are both even, such as\n"
+    "                 11, 23, 31 or 47\n"
     "  --encoding E   layer data: csv, base64, zlib (default), gzip or zstd\n"
-    "  -q, --quiet    no progress, no notes on guessed cells\n"
+    "  -q, --quiet    no progress, no notes on guessed or changed cells\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -62,19 +65,22 @@ bool writeText(OutputFile& file, const std::string& text, const std::string& pat
 
 bool writeImage(OutputFile& file, int zoom, const std::vector<std::pair<char, int>>& tiles, const std::string& path,
                 std::string& error) {
-    int width = 0, height = 0;
-    const std::vector<hxpic::Pixel> pixels = tilesetPixels(zoom, tiles, width, height);
-    pngbands::Settings settings;
-    settings.zlibLevel = 9;
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    std::unique_ptr<PangoLabelFont> font;
+    std::unique_ptr<pngrender::MadeLabels> labels;
+    if (hexgeom::hasLabels(zoom)) {
+        std::array<bool, 128> used{};
+        for (const auto& t : tiles)
+            // The label of the elevation byte the cell would hold.
+            if (const int v = static_cast<signed char>(static_cast<char>(t.second)); v > 0)
+                used[static_cast<std::size_t>(v)] = true;
+        font = std::make_unique<PangoLabelFont>();
+        labels = std::make_unique<pngrender::MadeLabels>(*font, used);
+    }
     std::string why;
-    const pngbands::Result r = pngbands::write(
-        file.stream(), width, height, settings,
-        [&](int top, int rows, hxpic::Pixel* out) {
-            std::memcpy(out, pixels.data() + static_cast<std::size_t>(top) * width,
-                        static_cast<std::size_t>(rows) * width * sizeof(hxpic::Pixel));
-        },
-        why);
-    if (r != pngbands::Result::Written) {
+    if (!pngrender::Renderer(colours).writeTileset(file.stream(), zoom, tiles, exchange::kImageColumns, labels.get(), 9,
+                                                   why)) {
         error = "cannot write " + quoted(path) + ": " + why;
         return false;
     }
@@ -84,6 +90,24 @@ bool writeImage(OutputFile& file, int zoom, const std::vector<std::pair<char, in
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Renames finished outputs over their targets in order, with the signals
+// that end the tool held off so that none falls between two renames.
+bool commitAll(OutputFile* const* files, std::size_t count, std::string& error) {
+    sigset_t stop, before;
+    sigemptyset(&stop);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, s);
+    pthread_sigmask(SIG_BLOCK, &stop, &before);
+    bool ok = true;
+    for (std::size_t k = 0; k < count && ok; ++k) ok = files[k]->commit(error);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return ok;
+}
+
+std::string cellCount(std::uint64_t some, const HxMap& map) {
+    return std::to_string(some) + " of " +
+           std::to_string(static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys())) + " cells";
 }
 
 }  // namespace
@@ -114,6 +138,7 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
             zoomGiven = true;
         }
     }
+    o.zoomGiven = zoomGiven;
     if (o.help || o.version) return true;
     if (files.size() != 2) {
         reason = files.size() < 2 ? "an input and an output file are needed" : "too many file names";
@@ -146,42 +171,31 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
     return true;
 }
 
-std::string tilesetImagePath(const std::string& mapPath, const char* which) {
-    const std::size_t slash = mapPath.rfind('/');
-    const std::size_t dot = mapPath.rfind('.');
-    const std::string stem =
-        dot == std::string::npos || (slash != std::string::npos && dot < slash) ? mapPath : mapPath.substr(0, dot);
-    return stem + "-" + which + ".png";
+std::string tilesetImagePath(const std::string& mapPath, const char* which, int zoom) {
+    const int p = hexgeom::pitch(zoom);
+    return mapPath + "-" + which + "-" + std::to_string(4 * p / 3) + "x" + std::to_string(p) + ".png";
 }
 
-std::vector<hxpic::Pixel> tilesetPixels(int zoom, const std::vector<std::pair<char, int>>& tiles, int& width,
-                                        int& height) {
-    const int p = hexgeom::pitch(zoom);
-    const int w = 4 * p / 3;
-    const int count = std::max<int>(1, static_cast<int>(tiles.size()));
-    const int columns = std::min(count, exchange::kImageColumns);
-    const int rows = (count + exchange::kImageColumns - 1) / exchange::kImageColumns;
-    width = columns * w;
-    height = rows * p;
-    std::vector<hxpic::Pixel> pixels(static_cast<std::size_t>(width) * height, 0);
-    const HxTerrainSet terrains;
-    const hxpic::Colours colours(terrains);
-    PangoLabelFont labels;
-    // Each tile is cell (1, 0) of a two-cell map seen from column 1: an odd
-    // column, so its hexagon starts at the top-left corner of its box.
-    HxMap cell(2, 1);
-    for (std::size_t k = 0; k < tiles.size(); ++k) {
-        cell.st(1, 0, tiles[k].first);
-        cell.se(1, 0, static_cast<char>(tiles[k].second));
-        const int tx = static_cast<int>(k % exchange::kImageColumns) * w;
-        const int ty = static_cast<int>(k / exchange::kImageColumns) * p;
-        hxpic::Target target{pixels.data() + static_cast<std::size_t>(ty) * width + tx, w, p, width,
-                             hexgeom::Point{0, 0}};
-        const hxpic::Picture picture{cell, colours, zoom, hexgeom::Point{1, 0}, hexgeom::CellRange{1, 0, 1, 0},
-                                     hexgeom::hasLabels(zoom) ? &labels : nullptr};
-        hxpic::draw(picture, hxpic::Clip{0, 0, w, p}, target);
+UnsavableCells countUnsavable(const HxMap& map) {
+    // What the .map save writes in place of a byte: '?' for a terrain of NUL
+    // or white space (but the blank, written as '.'), and '0' for an
+    // elevation whose character (byte + 48) would be NUL or white space.
+    auto stops = [](unsigned char c) { return c == 0 || c == ' ' || (c >= 9 && c <= 13); };
+    bool terrainLost[256], elevationLost[256];
+    for (int b = 0; b < 256; ++b) {
+        terrainLost[b] = b != ' ' && stops(static_cast<unsigned char>(b));
+        elevationLost[b] = stops(static_cast<unsigned char>((b + 48) & 0xff));
     }
-    return pixels;
+    UnsavableCells n;
+    for (int y = 0; y < map.ys(); ++y) {
+        const char* t = map.terrainRow(y);
+        const char* e = map.elevationRow(y);
+        for (int x = 0; x < map.xs(); ++x) {
+            n.terrains += terrainLost[static_cast<unsigned char>(t[x])];
+            n.elevations += elevationLost[static_cast<unsigned char>(e[x])];
+        }
+    }
+    return n;
 }
 
 int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -197,17 +211,11 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return flushed("tarven-convert", out, err) ? kDone : kFailed;
     }
     const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
-    std::vector<std::string> outputs{o.output};
-    if (isTiled(outExt)) {
-        outputs.push_back(tilesetImagePath(o.output, "terrains"));
-        outputs.push_back(tilesetImagePath(o.output, "elevations"));
-    }
     std::string error;
-    for (const std::string& path : outputs)
-        if (!checkOutput(path, {o.input}, error)) {
-            err << "tarven-convert: " << error << "\n";
-            return kFailed;
-        }
+    if (!checkOutput(o.output, {o.input}, error)) {
+        err << "tarven-convert: " << error << "\n";
+        return kFailed;
+    }
 
     Progress progress("Converting " + quoted(o.input), o.quiet);
     HxMap map(0, 0);
@@ -221,10 +229,11 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
             err << "tarven-convert: " << quoted(o.input) << ": " << error << "\n";
             return kFailed;
         }
+        // A Tiled map converted again keeps its tile size.
+        if (!o.zoomGiven && exchange::zoomOf(tiles) > 0) o.zoom = exchange::zoomOf(tiles);
         if (guessed > 0 && !o.quiet)
-            err << "tarven-convert: " << quoted(o.input) << ": " << guessed << " of "
-                << static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys())
-                << " cells carry no Tarven terrain; their terrain was guessed from the tile names or set to '?'\n";
+            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(guessed, map)
+                << " carry no Tarven terrain; their terrain was guessed from the tile names or set to '?'\n";
     }
     progress.update(0.4);
 
@@ -245,9 +254,27 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
             return kFailed;
         }
         progress.finish();
+        // What the save changed, said once it is done.
+        const UnsavableCells lost = countUnsavable(map);
+        if (lost.terrains > 0 && !o.quiet)
+            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(lost.terrains, map)
+                << " have a terrain code (0 or 9 to 13) that a .map file cannot hold; they were written as '?'\n";
+        if (lost.elevations > 0 && !o.quiet)
+            err << "tarven-convert: " << quoted(o.input) << ": " << cellCount(lost.elevations, map)
+                << " have an elevation (-48, -39 to -35 or -16) that a .map file cannot hold; they were written as "
+                   "0\n";
         return kDone;
     }
 
+    // The images are named after the output and their tile size, so that
+    // no conversion replaces the images another map or another size names.
+    const std::vector<std::string> outputs{o.output, tilesetImagePath(o.output, "terrains", o.zoom),
+                                           tilesetImagePath(o.output, "elevations", o.zoom)};
+    for (std::size_t k = 1; k < outputs.size(); ++k)
+        if (!checkOutput(outputs[k], {o.input}, error)) {
+            err << "tarven-convert: " << error << "\n";
+            return kFailed;
+        }
     // What could not be read back is not written.
     const std::uint64_t cells = static_cast<std::uint64_t>(map.xs()) * static_cast<std::uint64_t>(map.ys());
     if (cells > exchange::Limits{}.maxCells) {
@@ -263,12 +290,15 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::string text = outExt == "tmx" ? exchange::writeTmx(exported.tiles, o.encoding)
                                              : exchange::writeTmj(exported.tiles, o.encoding);
     progress.update(0.8);
+    // Every file complete before any replaces its target, the map last: a
+    // failure or a signal on the way leaves all the old files as they were.
     OutputFile files[3];
     bool ok = files[0].open(outputs[0], error) && writeText(files[0], text, outputs[0], error) &&
               files[1].open(outputs[1], error) && writeImage(files[1], o.zoom, terrainTiles, outputs[1], error) &&
               files[2].open(outputs[2], error) && writeImage(files[2], o.zoom, elevationTiles, outputs[2], error);
-    // The images first: a map whose images are missing does not open.
-    ok = ok && files[1].commit(error) && files[2].commit(error) && files[0].commit(error);
+    ok = ok && files[1].finish(error) && files[2].finish(error) && files[0].finish(error);
+    OutputFile* const order[] = {&files[1], &files[2], &files[0]};
+    ok = ok && commitAll(order, 3, error);
     if (!ok) {
         err << "tarven-convert: " << error << "\n";
         return kFailed;

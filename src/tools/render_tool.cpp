@@ -26,7 +26,7 @@
 #include "hxterrains.h"
 #include "hxvector.h"
 #include "outputfile.h"
-#include "pngbands.h"
+#include "pngrender.h"
 #include "poster.h"
 #include "progress.h"
 #include "textlabels.h"
@@ -220,57 +220,7 @@ bool setValue(const std::string& name, const std::string& value, RenderOptions& 
     return false;
 }
 
-// Every colour the picture can hold: the cells' colours, the outline, the
-// label ink and transparent. `used` gets the label values drawn.
-std::vector<hxpic::Pixel> pictureColours(const HxMap& map, const hxpic::Colours& colours, int zoom,
-                                         const hexgeom::CellRange& cells, bool used[128]) {
-    bool seen[256][11] = {};
-    bool outOfTable = false;
-    for (int y = cells.y1; y <= cells.y2; ++y) {
-        const char* terrain = map.terrainRow(y);
-        const char* elevation = map.elevationRow(y);
-        for (int x = cells.x1; x <= cells.x2; ++x) {
-            const int e = static_cast<signed char>(elevation[x]);
-            if (e >= 0 && e <= 10) seen[static_cast<unsigned char>(terrain[x])][e] = true;
-            else outOfTable = true;
-            if (e > 0) used[e] = true;
-        }
-    }
-    std::vector<hxpic::Pixel> list{0};
-    for (int t = 0; t < 256; ++t)
-        for (int e = 0; e <= 10; ++e)
-            if (seen[t][e]) list.push_back(colours.at(static_cast<char>(t), e));
-    if (outOfTable) list.push_back(colours.at(0, -1));
-    if (!hexgeom::isDotMap(zoom)) list.push_back(hxpic::kBlack);
-    if (hexgeom::hasLabels(zoom)) list.push_back(hxpic::kBlack);   // the labels' ink
-    return list;
-}
-
-// The labels of one picture, made before the bands are drawn, so that the
-// threads that draw them only read.
-class MadeLabels : public hxpic::LabelFont {
-public:
-    MadeLabels(hxpic::LabelFont& font, const bool used[128]) : ink_(font.ink()) {
-        for (int v = 1; v < 128; ++v)
-            if (used[v]) labels_[static_cast<std::size_t>(v)] = font.label(v);
-    }
-    const hxpic::Label& label(int value) override { return labels_[static_cast<std::size_t>(value & 127)]; }
-    hxpic::Pixel ink() const override { return ink_; }
-
-private:
-    hxpic::Pixel ink_;
-    std::array<hxpic::Label, 128> labels_;
-};
-
-// Labels for a picture at a label zoom whose cells have none.
-class NoLabels : public hxpic::LabelFont {
-public:
-    const hxpic::Label& label(int) override { return empty; }
-    hxpic::Pixel ink() const override { return hxpic::kBlack; }
-
-private:
-    hxpic::Label empty;
-};
+}  // namespace
 
 // Pango and fontconfig end the process, instead of failing, when memory
 // runs out while they start (a thread they cannot create, an allocation
@@ -294,7 +244,6 @@ bool roomForFonts() {
     return true;
 }
 
-}  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
     std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
@@ -402,6 +351,16 @@ bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string&
 
 namespace {
 
+// Labels for a picture at a label zoom whose cells have none.
+class NoLabels : public hxpic::LabelFont {
+public:
+    const hxpic::Label& label(int) override { return empty; }
+    hxpic::Pixel ink() const override { return hxpic::kBlack; }
+
+private:
+    hxpic::Label empty;
+};
+
 // Moves each label's ink down by a quarter of a hexagon, into its lower
 // half, to leave the top to the hex number.
 class LoweredLabels : public hxpic::LabelFont {
@@ -456,10 +415,13 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     return writePicture(map, zoom, cells, path, bandRows, PngExtras(), error, progress);
 }
 
-bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
-                  int bandRows, const PngExtras& extras, std::string& error, Progress* progress) {
-    PictureSize size = pictureSize(zoom, cells);
-    const long long mapHeight = size.height;
+namespace {
+
+// The height of a PNG: the map's picture and, with a legend, its strip.
+bool pngSize(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const PngExtras& extras,
+             PictureSize& size, long long& mapHeight, std::string& error) {
+    size = pictureSize(zoom, cells);
+    mapHeight = size.height;
     if (extras.legend && size.width > 0) {
         if (!roomForFonts()) {
             error = "out of memory: the legend's font cannot start within the address-space limit (ulimit -v)";
@@ -467,156 +429,143 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
         }
         size = withLegend(map, cells, size, extras.dpi);
     }
-    if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
-    const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
-    const int mapH = static_cast<int>(mapHeight);
-    const HxTerrainSet terrains;
-    const hxpic::Colours colours(terrains);
-    bool usedLabel[128] = {};
-    pngbands::Settings settings;
-    settings.bandRows = bandRows;
-    settings.colours = pictureColours(map, colours, zoom, cells, usedLabel);
-    // Hex numbers from the zoom where labels start: below it they would
-    // be smudges of a pixel or two.
-    const bool numbers = extras.numbers && hexgeom::hasLabels(zoom);
-    if (extras.background != 0) settings.colours.push_back(extras.background);
-    // Text drawn with cairo has grey edges: a full-colour picture.
-    if (numbers || extras.legend) settings.colours.clear();
-    if (extras.dpi > 0) settings.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
+    return checkPictureSize(size, std::numeric_limits<long long>::max(), error);
+}
 
-    // The text library starts only for labels that are drawn.
-    const int p = hexgeom::pitch(zoom);
-    NoLabels noLabels;
+// The elevation labels of a PNG, made before drawing: from the zoom where
+// labels start, and only when a cell has one. The text library starts
+// only for labels that are drawn; with hex numbers they move down.
+struct PngLabels {
     std::unique_ptr<PangoLabelFont> pango;
     std::unique_ptr<LoweredLabels> lowered;
-    hxpic::LabelFont* labels = nullptr;
-    if (hexgeom::hasLabels(zoom)) {
-        labels = &noLabels;
-        if (std::find(usedLabel + 1, usedLabel + 128, true) != usedLabel + 128) {
-            if (!roomForFonts()) {
-                error = "out of memory: the label font cannot start within the address-space limit (ulimit -v)";
-                return false;
-            }
-            pango.reset(new PangoLabelFont);
-            labels = pango.get();
-            if (numbers) {
-                lowered.reset(new LoweredLabels(*pango, p / 4));
-                labels = lowered.get();
-            }
+    std::unique_ptr<pngrender::MadeLabels> made;
+};
+
+bool makeLabels(const HxMap& map, int zoom, const hexgeom::CellRange& cells, bool numbers, PngLabels& labels,
+                std::string& error) {
+    if (!hexgeom::hasLabels(zoom)) return true;
+    const std::array<bool, 128> used = pngrender::usedLabels(map, cells);
+    if (std::find(used.begin() + 1, used.end(), true) == used.end()) {
+        NoLabels none;
+        labels.made = std::make_unique<pngrender::MadeLabels>(none, used);
+        return true;
+    }
+    if (!roomForFonts()) {
+        error = "out of memory: the label font cannot start within the address-space limit (ulimit -v)";
+        return false;
+    }
+    labels.pango = std::make_unique<PangoLabelFont>();
+    hxpic::LabelFont* font = labels.pango.get();
+    if (numbers) {
+        labels.lowered = std::make_unique<LoweredLabels>(*labels.pango, hexgeom::pitch(zoom) / 4);
+        font = labels.lowered.get();
+    }
+    labels.made = std::make_unique<pngrender::MadeLabels>(*font, used);
+    return true;
+}
+
+// The hex numbers and the legend, drawn by the vector drawing over each
+// band through a cairo image surface. The vector picture starts at the
+// highest hexagon; the window's picture at the view's top.
+class TextOverlay {
+public:
+    TextOverlay(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const PngExtras& extras, int width,
+                int mapHeight)
+        : map_(map), cells_(cells), extras_(extras), width_(width), mapH_(mapHeight), p_(hexgeom::pitch(zoom)),
+          numbers_(extras.numbers && hexgeom::hasLabels(zoom)) {
+        const hexgeom::Point viewStart{cells.x1, cells.y1};
+        shift_ = hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p_, cells.x1, cells.y1).y;
+        if (extras.legend) {
+            const HxTerrainSet terrains;
+            const hxpic::Colours colours(terrains);
+            legend_ = hxvec::legendEntries(map, cells, terrains, colours);
         }
     }
-    // The hex numbers and the legend come from the vector drawing, put on
-    // each band through a cairo image surface. The vector picture starts
-    // at the highest hexagon; the window's picture at the view's top.
-    const hexgeom::Point viewStart{cells.x1, cells.y1};
-    std::unique_ptr<hxvec::Fonts> fonts;
-    std::vector<hxvec::LegendEntry> legend;
-    if (numbers || extras.legend) {
+    // Hex numbers come from the zoom where labels start: below it they
+    // would be smudges of a pixel or two.
+    bool wanted() const { return numbers_ || extras_.legend; }
+
+    void draw(int top, int rows, hxpic::Pixel* pixels) const {
+        cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
+                                                                       CAIRO_FORMAT_ARGB32, width_, rows, width_ * 4);
+        cairo_t* cr = cairo_create(surface);
+        cairo_translate(cr, 0, -top);
+        if (numbers_ && top < mapH_) {
+            // The cell rows whose numbers can reach the band.
+            hexgeom::CellRange near = cells_;
+            near.y1 = std::max(cells_.y1, cells_.y1 + hexgeom::floorDiv(top, p_) - 2);
+            near.y2 = std::min(cells_.y2, cells_.y1 + hexgeom::floorDiv(top + rows - 1, p_) + 2);
+            cairo_save(cr);
+            cairo_rectangle(cr, 0, 0, width_, mapH_);
+            cairo_clip(cr);
+            cairo_translate(cr, 0, shift_);
+            if (!near.empty())
+                hxvec::drawNumbers(cr, map_, cells_, near, p_, fonts_,
+                                   hxvec::Numbering{extras_.numberDx, extras_.numberDy, extras_.mapW, extras_.mapH});
+            cairo_restore(cr);
+        }
+        if (!legend_.empty() && top + rows > mapH_)
+            hxvec::drawLegend(cr, legend_, 0, mapH_, width_, legendTextPx(extras_.dpi), fonts_);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        cairo_surface_destroy(surface);
+    }
+
+private:
+    const HxMap& map_;
+    hexgeom::CellRange cells_;
+    PngExtras extras_;
+    int width_, mapH_, p_;
+    bool numbers_;
+    double shift_ = 0;
+    std::vector<hxvec::LegendEntry> legend_;
+    mutable hxvec::Fonts fonts_;   // drawn on one thread
+};
+
+}  // namespace
+
+bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
+                  int bandRows, const PngExtras& extras, std::string& error, Progress* progress) {
+    PictureSize size;
+    long long mapHeight = 0;
+    if (!pngSize(map, zoom, cells, extras, size, mapHeight, error)) return false;
+    const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
+    PngLabels labels;
+    if (!makeLabels(map, zoom, cells, extras.numbers, labels, error)) return false;
+    std::unique_ptr<TextOverlay> text;
+    if ((extras.numbers && hexgeom::hasLabels(zoom)) || extras.legend) {
         if (!roomForFonts()) {
             error = "out of memory: the font cannot start within the address-space limit (ulimit -v)";
             return false;
         }
-        fonts.reset(new hxvec::Fonts);
+        text = std::make_unique<TextOverlay>(map, zoom, cells, extras, width, static_cast<int>(mapHeight));
     }
-    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
-    const double vectorShift =
-        hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p, cells.x1, cells.y1).y;
 
-    // A band needs the cell rows whose pixels can reach it: a hexagon spans
-    // 1.5 rows of cells with the even columns' offset, and a label may
-    // stick out of its hexagon by some rows more. Making the labels here
-    // also keeps the text library out of the drawing.
-    int reach = 2;
-    if (pango) {
-        int overhang = 0;
-        for (int v = 1; v < 128; ++v) {
-            if (!usedLabel[v]) continue;
-            const hxpic::Label& l = labels->label(v);
-            int top = 0, bottom = l.h;
-            for (const hxpic::Span& s : l.ink) {
-                top = std::min(top, s.y);
-                bottom = std::max(bottom, s.y + 1);
-            }
-            overhang = std::max({overhang, l.h - top, bottom + l.h});
-        }
-        reach += overhang / p + 1;
-    }
-    std::unique_ptr<MadeLabels> madeLabels;
-    if (labels) madeLabels.reset(new MadeLabels(*labels, usedLabel));
-    hxpic::Picture picture{map, colours, zoom, viewStart, cells, madeLabels.get()};
-    const auto bandOf = [&](int top, int rows) {
-        hxpic::Picture band = picture;
-        band.cells.y1 = std::max(cells.y1, viewStart.y + hexgeom::floorDiv(top, p) - reach);
-        band.cells.y2 = std::min(cells.y2, viewStart.y + hexgeom::floorDiv(top + rows - 1, p) + reach);
-        return band;
-    };
-    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
-        if (extras.background != 0)
-            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(width) * rows, extras.background);
-        const hxpic::Picture band = bandOf(top, rows);
-        const bool mapRows = !band.cells.empty() && top < mapH;
-        if (mapRows) {
-            hxpic::Target target{pixels, width, rows, width, hexgeom::Point{0, top}};
-            hxpic::draw(band, hxpic::Clip{0, top, width, std::min(top + rows, mapH)}, target);
-        }
-        if (!fonts) return;
-        cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
-                                                                       CAIRO_FORMAT_ARGB32, width, rows, width * 4);
-        cairo_t* cr = cairo_create(surface);
-        cairo_translate(cr, 0, -top);
-        if (numbers && mapRows) {
-            cairo_save(cr);
-            cairo_rectangle(cr, 0, 0, width, mapH);
-            cairo_clip(cr);
-            cairo_translate(cr, 0, vectorShift);
-            hxvec::drawNumbers(cr, map, cells, band.cells, p, *fonts,
-                               hxvec::Numbering{extras.numberDx, extras.numberDy, extras.mapW, extras.mapH});
-            cairo_restore(cr);
-        }
-        if (!legend.empty() && top + rows > mapH)
-            hxvec::drawLegend(cr, legend, 0, mapH, width, legendTextPx(extras.dpi), *fonts);
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-        cairo_surface_destroy(surface);
-    };
-    // A picture of up to 256 colours is drawn as palette indices straight
-    // away: every colour it can take is in the list above.
-    const std::vector<hxpic::Pixel> palette = pngbands::paletteOrder(settings.colours);
-    std::unique_ptr<hxpic::Indices> indices;
-    if (!palette.empty() && palette.size() <= 256) {
-        indices = std::make_unique<hxpic::Indices>(colours, palette, labels ? labels->ink() : hxpic::kBlack);
-        const auto background = std::lower_bound(palette.begin(), palette.end(), extras.background);
-        const std::uint8_t backgroundIndex = static_cast<std::uint8_t>(background - palette.begin());
-        settings.drawIndices = [&, backgroundIndex](int top, int rows, std::uint8_t* pixels, std::ptrdiff_t stride) {
-            if (extras.background != 0)
-                for (int r = 0; r < rows; ++r) std::fill(pixels + r * stride, pixels + r * stride + width, backgroundIndex);
-            const hxpic::Picture band = bandOf(top, rows);
-            if (band.cells.empty() || top >= mapH) return;
-            hxpic::IndexTarget target{pixels, width, rows, stride, hexgeom::Point{0, top}};
-            hxpic::draw(band, *indices, hxpic::Clip{0, top, width, std::min(top + rows, mapH)}, target);
-        };
-    }
-    // The text library draws on one thread at a time.
-    if (fonts) settings.threads = 1;
-
+    pngrender::Request request;
+    request.map = &map;
+    request.zoom = zoom;
+    request.cells = cells;
+    request.viewStart = hexgeom::Point{cells.x1, cells.y1};
+    request.width = width;
+    request.height = height;
+    request.clip = hxpic::Clip{0, 0, width, static_cast<int>(mapHeight)};
+    request.background = extras.background;
+    request.labels = labels.made.get();
+    if (text) request.overlay = [&](int top, int rows, hxpic::Pixel* pixels) { text->draw(top, rows, pixels); };
+    request.bandRows = bandRows;
+    if (extras.dpi > 0) request.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
     // Bands are drawn on several threads; the progress is told as they
-    // reach the file, on this one.
-    if (progress) settings.progress = [progress](double done) { progress->update(done); };
+    // reach the file.
+    if (progress) request.progress = [progress](double done) { progress->update(done); };
 
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
     OutputFile file;
     if (!file.open(path, error)) return false;
     std::string why;
-    pngbands::Result result = pngbands::write(file.stream(), width, height, settings, draw, why);
-    if (result == pngbands::Result::ColourMissing) {
-        // A colour no table foresaw: start again as a full-colour picture.
-        settings.colours.clear();
-        settings.drawIndices = nullptr;
-        std::rewind(file.stream());
-        if (::ftruncate(file.fd(), 0) == 0) result = pngbands::write(file.stream(), width, height, settings, draw, why);
-        else why = std::strerror(errno);
-    }
+    const bool written = pngrender::Renderer(colours).write(file.stream(), request, why);
     if (progress) progress->finish();
-    if (result != pngbands::Result::Written) {
+    if (!written) {
         error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
         return false;
     }
@@ -630,14 +579,6 @@ Format formatOf(const std::string& path) {
 
 bool RenderOptions::has(const std::string& option) const {
     return std::find(given.begin(), given.end(), option) != given.end();
-}
-
-int fitZoom(const hexgeom::CellRange& cells, long long w, long long h, long long extraRows) {
-    for (int zoom = hexgeom::kMaxZoom; zoom >= hexgeom::kMinZoom; --zoom) {
-        const PictureSize size = pictureSize(zoom, cells);
-        if (size.width <= w && size.height + extraRows <= h) return zoom;
-    }
-    return -1;
 }
 
 int zoomForSize(double hexMm, double dpi) {

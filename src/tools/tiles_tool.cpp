@@ -3,29 +3,29 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <ostream>
 #include <sstream>
-#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
-#include "outputfile.h"
-#include "pngbands.h"
+#include "pngrender.h"
 #include "progress.h"
+#include "workqueue.h"
 #include "textlabels.h"
 #include "toolargs.h"
 #include "tools.h"
@@ -64,97 +64,294 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A folder that exists, made if it does not.
-bool makeFolder(const std::string& path, std::string& error) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return true;
-        error = "cannot write into " + quoted(path) + ": it is not a folder";
-        return false;
+// ---------------------------------------------------------------------------
+// Files and folders, always relative to a folder that is open: a name is
+// looked up in that folder only, and no link is followed below OUTDIR.
+
+// A folder held open.
+class Dir {
+public:
+    Dir() = default;
+    explicit Dir(int fd) : fd_(fd) {}
+    Dir(Dir&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    Dir& operator=(Dir&& o) noexcept {
+        std::swap(fd_, o.fd_);
+        return *this;
     }
-    if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return true;
-    error = "cannot make the folder " + quoted(path) + ": " + std::strerror(errno);
-    return false;
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+    ~Dir() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int fd() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// The folder `name` inside `parent`, not through a link.
+Dir openFolder(int parent, const std::string& name) {
+    return Dir(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Writes one file through a temporary file; `fill` writes its content.
-// The many files of the folder are made durable together at the end, by
-// syncFolder(); a sync per tile would take most of the time.
+// A new folder `name` inside `parent`, with the permissions the umask
+// leaves of 0777. Fails when anything is there by that name.
+Dir newFolder(int parent, const std::string& name, const std::string& shown, std::string& error) {
+    if (::mkdirat(parent, name.c_str(), 0777) != 0) {
+        error = "cannot make the folder " + quoted(shown) + ": " + std::strerror(errno);
+        return Dir();
+    }
+    Dir dir = openFolder(parent, name);
+    if (!dir.ok()) error = "cannot make the folder " + quoted(shown) + ": " + std::strerror(errno);
+    return dir;
+}
+
+// A new file `name` inside `folder`, with the permissions the umask leaves
+// of 0666; `fill` writes its content. Fails, and leaves nothing, when
+// anything is there by that name already.
 template <typename Fill>
-bool writeOutput(const std::string& path, const std::vector<std::string>& inputs, Fill fill, std::string& error,
-                 bool durable = false) {
-    if (!checkOutput(path, inputs, error)) return false;
-    OutputFile file;
-    if (!durable) file.deferSync();
-    if (!file.open(path, error)) return false;
-    if (!fill(file.stream(), error)) {
-        file.discard();
-        if (error.empty()) error = "cannot write " + quoted(path);
+bool newFile(int folder, const std::string& name, const std::string& shown, Fill fill, std::string& error) {
+    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!f) {
+        error = "cannot write " + quoted(shown) + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
         return false;
     }
-    if (std::ferror(file.stream())) {
-        file.discard();
-        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
-        return false;
+    std::string why;
+    bool ok = fill(f, why);
+    if (ok && std::ferror(f)) why = std::strerror(errno), ok = false;
+    if (std::fclose(f) != 0 && ok) why = std::strerror(errno), ok = false;
+    if (!ok) {
+        ::unlinkat(folder, name.c_str(), 0);
+        error = "cannot write " + quoted(shown) + (why.empty() ? std::string() : ": " + why);
     }
-    return file.commit(error);
-}
-
-bool writeText(const std::string& path, const std::vector<std::string>& inputs, const std::string& text,
-               std::string& error, bool durable = false) {
-    return writeOutput(path, inputs,
-                       [&](std::FILE* f, std::string&) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); },
-                       error, durable);
-}
-
-// Everything written so far into the folder's file system, to the disk.
-bool syncFolder(const std::string& folder, std::string& error) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::syncfs(fd) == 0;
-    if (!ok) error = "cannot write into " + quoted(folder) + ": " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
     return ok;
 }
 
-bool copyFile(const std::string& from, const std::string& to, const std::vector<std::string>& inputs,
-              std::string& error) {
-    std::FILE* in = std::fopen(from.c_str(), "rb");
-    if (!in) {
+bool newText(int folder, const std::string& name, const std::string& shown, const std::string& text,
+             std::string& error) {
+    return newFile(folder, name, shown,
+                   [&](std::FILE* f, std::string& why) {
+                       if (std::fwrite(text.data(), 1, text.size(), f) == text.size()) return true;
+                       why = std::strerror(errno);
+                       return false;
+                   },
+                   error);
+}
+
+// Removes `name` inside `parent` and, for a folder, everything in it,
+// without following any link.
+void removeTree(int parent, const std::string& name) {
+    if (::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT) return;
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    if (DIR* dir = ::fdopendir(fd)) {
+        std::vector<std::string> names;
+        while (dirent* e = ::readdir(dir)) {
+            const std::string entry = e->d_name;
+            if (entry != "." && entry != "..") names.push_back(entry);
+        }
+        for (const std::string& entry : names) removeTree(::dirfd(dir), entry);
+        ::closedir(dir);
+    } else {
+        ::close(fd);
+    }
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+}
+
+// What the folder's page serves: replaced together at the end.
+const char* const kServed[] = {"map.js", "tiles", "cells", "leaflet", "index.html"};
+
+// The hidden folder a run builds its output in, inside OUTDIR. The run
+// holds a lock on it; a folder of that kind whose lock nobody holds was
+// left by a run that was ended (a signal, a power cut) and is removed.
+const char* const kStagePrefix = ".tarven-tiles-";
+
+class Stage {
+public:
+    Stage(int outdir, std::string shownOut) : outdir_(outdir), shownOut_(std::move(shownOut)) {}
+    Stage(const Stage&) = delete;
+    Stage& operator=(const Stage&) = delete;
+    ~Stage() {
+        if (!name_.empty()) removeTree(outdir_, name_);
+    }
+
+    bool make(std::string& error) {
+        removeAbandoned();
+        static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            unsigned char bytes[8];
+            if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes))
+                for (unsigned char& b : bytes) b = static_cast<unsigned char>(std::rand());
+            std::string name = kStagePrefix;
+            for (unsigned char b : bytes) name += kAlphabet[b % 36];
+            // Only this user may enter it while it is built.
+            if (::mkdirat(outdir_, name.c_str(), 0700) == 0) {
+                name_ = name;
+                dir_ = openFolder(outdir_, name_);
+                if (dir_.ok() && ::flock(dir_.fd(), LOCK_EX | LOCK_NB) == 0) return true;
+                break;
+            }
+            if (errno != EEXIST) break;
+        }
+        error = "cannot write into " + quoted(shownOut_) + ": " + std::strerror(errno);
+        return false;
+    }
+
+    int fd() const { return dir_.fd(); }
+    std::string shown(const std::string& inside) const { return shownOut_ + "/" + inside; }
+
+    // Puts the new entries in the place of the old ones: the old page goes
+    // first, so that a run ended half way through leaves no page that
+    // serves a mix, and the new page comes last. The old entries end up in
+    // the stage and go with it.
+    bool swapIn(std::string& error) {
+        if (::syncfs(outdir_) != 0) return fail(error, shownOut_);
+        if (::renameat(outdir_, "index.html", dir_.fd(), "old-index.html") != 0 && errno != ENOENT)
+            return fail(error, shown("index.html"));
+        for (const char* name : kServed) {
+            if (!place(name)) return fail(error, shown(name));
+        }
+        ::fsync(outdir_);
+        return true;
+    }
+
+private:
+    bool fail(std::string& error, const std::string& what) {
+        error = "cannot write " + quoted(what) + ": " + std::strerror(errno);
+        return false;
+    }
+
+    // Moves the stage's `name` into OUTDIR, the old one there into the stage.
+    bool place(const std::string& name) {
+        if (::renameat2(dir_.fd(), name.c_str(), outdir_, name.c_str(), RENAME_EXCHANGE) == 0) {
+            return ::renameat(dir_.fd(), name.c_str(), dir_.fd(), ("old-" + name).c_str()) == 0;
+        }
+        if (errno == ENOENT)   // nothing there yet
+            return ::renameat2(dir_.fd(), name.c_str(), outdir_, name.c_str(), RENAME_NOREPLACE) == 0;
+        // A file system that cannot exchange: move the old one aside first.
+        if (::renameat(outdir_, name.c_str(), dir_.fd(), ("old-" + name).c_str()) != 0 && errno != ENOENT)
+            return false;
+        return ::renameat(dir_.fd(), name.c_str(), outdir_, name.c_str()) == 0;
+    }
+
+    void removeAbandoned() {
+        const int fd = ::openat(outdir_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (!dir) {
+            if (fd >= 0) ::close(fd);
+            return;
+        }
+        std::vector<std::string> names;
+        while (dirent* e = ::readdir(dir))
+            if (std::strncmp(e->d_name, kStagePrefix, std::strlen(kStagePrefix)) == 0) names.push_back(e->d_name);
+        ::closedir(dir);
+        for (const std::string& name : names) {
+            const Dir abandoned = openFolder(outdir_, name);
+            if (abandoned.ok() && ::flock(abandoned.fd(), LOCK_EX | LOCK_NB) == 0) removeTree(outdir_, name);
+        }
+    }
+
+    int outdir_;
+    std::string shownOut_;
+    std::string name_;
+    Dir dir_;
+};
+
+// The largest file of the viewer library copied: its script is about
+// 150 KB.
+constexpr off_t kMaxLibraryFile = 16 << 20;
+
+// Copies a regular file of the viewer library (links to one followed); a
+// pipe, a device or a file above the size bound is refused unread.
+bool copyLibraryFile(const std::string& from, int toFolder, const std::string& name, const std::string& shown,
+                     std::string& error) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in < 0) {
         error = "cannot read " + quoted(from) + ": " + std::strerror(errno);
         return false;
     }
-    const bool ok = writeOutput(to, inputs,
-                                [&](std::FILE* out, std::string& why) {
-                                    char buffer[1 << 16];
-                                    std::size_t n;
-                                    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-                                        if (std::fwrite(buffer, 1, n, out) != n) return false;
-                                    if (std::ferror(in)) {
-                                        why = "cannot read " + quoted(from) + ": " + std::strerror(errno);
-                                        return false;
-                                    }
-                                    return true;
-                                },
-                                error);
-    std::fclose(in);
+    struct stat st;
+    bool ok = ::fstat(in, &st) == 0;
+    if (!ok) {
+        error = "cannot read " + quoted(from) + ": " + std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        error = "cannot copy " + quoted(from) + ": it is not a regular file";
+        ok = false;
+    } else if (st.st_size > kMaxLibraryFile) {
+        error = "cannot copy " + quoted(from) + ": it is larger than " + std::to_string(kMaxLibraryFile >> 20) +
+                " MiB, not a part of the viewer library";
+        ok = false;
+    }
+    if (ok) {
+        ok = newFile(toFolder, name, shown,
+                     [&](std::FILE* out, std::string& why) {
+                         char buffer[1 << 16];
+                         off_t left = kMaxLibraryFile + 1;
+                         ssize_t n;
+                         while (left > 0 && (n = ::read(in, buffer, sizeof buffer)) != 0) {
+                             if (n < 0) {
+                                 if (errno == EINTR) continue;
+                                 why = "cannot read " + quoted(from) + ": " + std::strerror(errno);
+                                 return false;
+                             }
+                             left -= n;
+                             if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n))
+                                 return false;
+                         }
+                         if (left <= 0) why = quoted(from) + " grew past the size bound while it was copied";
+                         return left > 0;
+                     },
+                     error);
+    }
+    ::close(in);
     return ok;
 }
 
 // The viewer library: its script, its style sheet and the images the style
 // sheet names.
-bool copyLeaflet(const std::string& from, const std::string& outdir, const std::vector<std::string>& inputs,
-                 std::string& error) {
+// Whether `path` is a file of the library that can be copied: a regular
+// file (a link to one is followed) within the size bound.
+bool libraryFileWorks(const std::string& path, std::string& error) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "cannot read " + quoted(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "cannot copy " + quoted(path) + ": it is not a regular file";
+        return false;
+    }
+    if (st.st_size > kMaxLibraryFile) {
+        error = "cannot copy " + quoted(path) + ": it is larger than " + std::to_string(kMaxLibraryFile >> 20) +
+                " MiB, not a part of the viewer library";
+        return false;
+    }
+    return true;
+}
+
+// The library's script and style sheet, looked at before anything is
+// written.
+bool checkLeaflet(const std::string& from, std::string& error) {
     struct stat st;
     if (::stat((from + "/leaflet.js").c_str(), &st) != 0) {
         error = "the viewer library is not in " + quoted(from) +
                 " (Debian package libjs-leaflet; --leaflet names another folder)";
         return false;
     }
-    const std::string to = outdir + "/leaflet";
-    if (!makeFolder(to, error) || !makeFolder(to + "/images", error)) return false;
-    if (!copyFile(from + "/leaflet.js", to + "/leaflet.js", inputs, error) ||
-        !copyFile(from + "/leaflet.css", to + "/leaflet.css", inputs, error))
-        return false;
+    return libraryFileWorks(from + "/leaflet.js", error) && libraryFileWorks(from + "/leaflet.css", error);
+}
+
+bool copyLeaflet(const std::string& from, const Stage& stage, std::string& error) {
+    const Dir to = newFolder(stage.fd(), "leaflet", stage.shown("leaflet"), error);
+    if (!to.ok()) return false;
+    const Dir images = newFolder(to.fd(), "images", stage.shown("leaflet/images"), error);
+    if (!images.ok()) return false;
+    for (const char* name : {"leaflet.js", "leaflet.css"})
+        if (!copyLibraryFile(from + "/" + name, to.fd(), name, stage.shown(std::string("leaflet/") + name), error))
+            return false;
     if (DIR* dir = ::opendir((from + "/images").c_str())) {
         std::vector<std::string> names;
         while (dirent* e = ::readdir(dir)) {
@@ -162,10 +359,55 @@ bool copyLeaflet(const std::string& from, const std::string& outdir, const std::
             if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) names.push_back(name);
         }
         ::closedir(dir);
-        for (const std::string& name : names)
-            if (!copyFile(from + "/images/" + name, to + "/images/" + name, inputs, error)) return false;
+        // Only the images: anything else in that folder is no part of the
+        // library, and a name is never made longer than the library has it.
+        for (const std::string& name : names) {
+            struct stat is;
+            const std::string source = from + "/images/" + name;
+            if (::stat(source.c_str(), &is) != 0 || !S_ISREG(is.st_mode)) continue;
+            if (!copyLibraryFile(source, images.fd(), name, stage.shown("leaflet/images/" + name), error))
+                return false;
+        }
     }
     return true;
+}
+
+// The folder OUTDIR, made if it does not exist.
+Dir outputFolder(const std::string& path, std::string& error) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        error = "cannot write into " + quoted(path) + ": it is not a folder";
+        return Dir();
+    }
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = "cannot make the folder " + quoted(path) + ": " + std::strerror(errno);
+        return Dir();
+    }
+    Dir dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.ok()) error = "cannot write into " + quoted(path) + ": " + std::strerror(errno);
+    return dir;
+}
+
+// An entry of OUTDIR that the run replaces but that holds the input map.
+bool holdsInput(const std::string& outdir, const std::string& input, std::string& error) {
+    char* in = ::realpath(input.c_str(), nullptr);
+    if (!in) return false;
+    const std::string inPath = in;
+    std::free(in);
+    for (const char* name : kServed) {
+        const std::string entry = outdir + "/" + name;
+        struct stat st;
+        if (::lstat(entry.c_str(), &st) != 0) continue;
+        char* real = S_ISLNK(st.st_mode) ? nullptr : ::realpath(entry.c_str(), nullptr);
+        if (!real) continue;
+        const std::string path = real;
+        std::free(real);
+        if (inPath == path || inPath.compare(0, path.size() + 1, path + "/") == 0) {
+            error = "cannot write " + quoted(entry) + ": it holds the input " + quoted(input);
+            return true;
+        }
+    }
+    return false;
 }
 
 // A JavaScript string literal holding the bytes as character codes 0..255.
@@ -185,9 +427,50 @@ void appendJsString(std::string& out, const char* bytes, std::size_t n) {
     out += '"';
 }
 
+// A JavaScript string literal holding text: UTF-8 read as characters (a
+// byte that is not part of a well-formed character shows as U+FFFD),
+// written in ASCII with escapes, so that the page shows the name whatever
+// charset it is read with.
 std::string jsString(const std::string& s) {
-    std::string out;
-    appendJsString(out, s.data(), s.size());
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    const auto escape = [&](unsigned u) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += hex[(u >> shift) & 15];
+    };
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7f || c == '"' || c == '\\' || c == '<') escape(c);
+            else out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const int length = c >= 0xf0 && c < 0xf5 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
+        unsigned code = length == 4 ? c & 7u : length == 3 ? c & 15u : c & 31u;
+        bool good = length > 0 && i + static_cast<std::size_t>(length) <= s.size();
+        for (int k = 1; good && k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+            good = (next & 0xc0) == 0x80;
+            code = code << 6 | (next & 0x3fu);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not text.
+        good = good && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10ffff)) &&
+               !(code >= 0xd800 && code <= 0xdfff);
+        if (!good) {
+            escape(0xfffd);
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            escape(0xd800 + ((code - 0x10000) >> 10));
+            escape(0xdc00 + ((code - 0x10000) & 0x3ff));
+        } else {
+            escape(code);
+        }
+        i += static_cast<std::size_t>(length);
+    }
+    out += '"';
     return out;
 }
 
@@ -230,94 +513,6 @@ std::string cellBlock(const HxMap& map, int bx, int by) {
     js += ");\n";
     return js;
 }
-
-// Draws tiles: one per thread, each with its own label font, so that
-// several can draw at once.
-class TileDrawer {
-public:
-    // The label font starts only for a pyramid whose deepest level has
-    // labels.
-    TileDrawer(const HxMap& map, const hxpic::Colours& colours, bool withLabels) : map(map), colours(colours) {
-        if (!withLabels) return;
-        labels = std::make_unique<PangoLabelFont>();
-        // How far a label can stick out of its hexagon, for the cells a
-        // tile must read around its own.
-        for (int v = 1; v < 128; ++v) {
-            const hxpic::Label& l = labels->label(v);
-            int top = 0, bottom = l.h, left = 0, right = l.w;
-            for (const hxpic::Span& s : l.ink) {
-                top = std::min(top, s.y);
-                bottom = std::max(bottom, s.y + 1);
-                left = std::min(left, s.x0);
-                right = std::max(right, s.x1 + 1);
-            }
-            labelReach = std::max({labelReach, l.h - top, bottom + l.h, l.w - left, right + l.w});
-        }
-    }
-
-    bool write(const TileLevel& level, int tx, int ty, const std::string& path, const std::vector<std::string>& inputs,
-               std::string& error) {
-        const int zoom = level.pitch - 1;
-        const int p = level.pitch;
-        const int x0 = tx * kTileSize, y0 = ty * kTileSize;
-        const int width = static_cast<int>(level.width), height = static_cast<int>(level.height);
-        int reach = 2;
-        if (hexgeom::hasLabels(zoom)) reach += labelReach / p + 1;
-        hexgeom::CellRange cells{std::max(0, x0 / p - reach), std::max(0, y0 / p - reach),
-                                 std::min(map.xs() - 1, (x0 + kTileSize) / p + reach),
-                                 std::min(map.ys() - 1, (y0 + kTileSize) / p + reach)};
-        pngbands::Settings settings;
-        settings.bandRows = kTileSize;
-        settings.colours = tileColours(zoom, cells);
-        const hxpic::Picture picture{map, colours, zoom, hexgeom::Point{0, 0}, cells,
-                                     hexgeom::hasLabels(zoom) ? labels.get() : nullptr};
-        // The clip box is the level's whole picture, so that a tile holds
-        // exactly the pixels the whole picture has there.
-        const hxpic::Clip clip{0, 0, width, height};
-        const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
-            if (cells.empty()) return;
-            hxpic::Target target{pixels, kTileSize, rows, kTileSize, hexgeom::Point{x0, y0 + top}};
-            hxpic::draw(picture, clip, target);
-        };
-        return writeOutput(path, inputs,
-                           [&](std::FILE* f, std::string& why) {
-                               pngbands::Result r = pngbands::write(f, kTileSize, kTileSize, settings, draw, why);
-                               if (r == pngbands::Result::ColourMissing) {
-                                   settings.colours.clear();
-                                   std::rewind(f);
-                                   if (::ftruncate(fileno(f), 0) != 0) return false;
-                                   r = pngbands::write(f, kTileSize, kTileSize, settings, draw, why);
-                               }
-                               if (r != pngbands::Result::Written && !why.empty()) why = "cannot write " + quoted(path) + ": " + why;
-                               return r == pngbands::Result::Written;
-                           },
-                           error);
-    }
-
-private:
-    // Every colour the cells can give, the outline, the label ink and
-    // transparent: a small palette per tile.
-    std::vector<hxpic::Pixel> tileColours(int zoom, const hexgeom::CellRange& cells) {
-        std::vector<hxpic::Pixel> list{0};
-        if (!hexgeom::isDotMap(zoom)) list.push_back(hxpic::kBlack);
-        if (hexgeom::hasLabels(zoom)) list.push_back(labels->ink());
-        for (int y = cells.y1; y <= cells.y2 && !cells.empty(); ++y) {
-            const char* t = map.terrainRow(y);
-            const char* e = map.elevationRow(y);
-            for (int x = cells.x1; x <= cells.x2; ++x) list.push_back(colours.cell(t[x], e[x]));
-            // Keep the list short as it grows: only distinct colours count.
-            if (list.size() > 4096) list = pngbands::paletteOrder(list);
-        }
-        return list;
-    }
-
-    const HxMap& map;
-    const hxpic::Colours& colours;
-    std::unique_ptr<PangoLabelFont> labels;
-    int labelReach = 0;
-};
-
-std::string levelFolder(const std::string& outdir, std::size_t z) { return outdir + "/tiles/" + std::to_string(z); }
 
 }  // namespace
 
@@ -426,86 +621,106 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kMisuse;
     }
 
-    const std::vector<std::string> inputs{options.input};
     const std::string& outdir = options.outdir;
     std::string error;
     auto fail = [&]() {
         err << "tarven-tiles: " << error << "\n";
         return kFailed;
     };
-    if (!makeFolder(outdir, error) || !makeFolder(outdir + "/tiles", error) || !makeFolder(outdir + "/cells", error))
+    if (holdsInput(outdir, options.input, error) || !checkLeaflet(options.leaflet, error)) return fail();
+    if (hexgeom::hasLabels(options.maxPitch - 1) && !roomForFonts()) {
+        error = "out of memory: the label font cannot start within the address-space limit (ulimit -v); "
+                "a --max-pitch below 17 draws no labels";
         return fail();
-    if (!copyLeaflet(options.leaflet, outdir, inputs, error)) return fail();
+    }
+    const Dir outFolder = outputFolder(outdir, error);
+    if (!outFolder.ok()) return fail();
+    // Everything is written into a new folder inside OUTDIR and put in the
+    // place of the old page, tiles and cells only when complete.
+    Stage stage(outFolder.fd(), outdir);
+    if (!stage.make(error) || !copyLeaflet(options.leaflet, stage, error)) return fail();
 
-    // The work: blocks of cell data, then the tiles level by level, a row
-    // of tiles at a time, shared by two threads.
     const int blocksX = (map.xs() + kCellBlock - 1) / kCellBlock, blocksY = (map.ys() + kCellBlock - 1) / kCellBlock;
     const std::uint64_t blocks = static_cast<std::uint64_t>(blocksX) * blocksY;
     const double total = static_cast<double>(blocks + tiles);
     Progress progress("Drawing tiles", options.quiet);
     std::uint64_t done = 0;
-    for (int by = 0; by < blocksY; ++by) {
-        const std::string folder = outdir + "/cells/" + std::to_string(by);
-        if (!makeFolder(folder, error)) return fail();
-        for (int bx = 0; bx < blocksX; ++bx) {
-            if (!writeText(folder + "/" + std::to_string(bx) + ".js", inputs, cellBlock(map, bx, by), error))
-                return fail();
+    {
+        const Dir cells = newFolder(stage.fd(), "cells", stage.shown("cells"), error);
+        if (!cells.ok()) return fail();
+        for (int by = 0; by < blocksY; ++by) {
+            const std::string row = std::to_string(by);
+            const Dir folder = newFolder(cells.fd(), row, stage.shown("cells/" + row), error);
+            if (!folder.ok()) return fail();
+            for (int bx = 0; bx < blocksX; ++bx) {
+                const std::string name = std::to_string(bx) + ".js";
+                if (!newText(folder.fd(), name, stage.shown("cells/" + row + "/" + name), cellBlock(map, bx, by), error))
+                    return fail();
+            }
+            done += static_cast<std::uint64_t>(blocksX);
+            progress.update(done / total);
         }
-        done += static_cast<std::uint64_t>(blocksX);
-        progress.update(done / total);
     }
 
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
-    const unsigned threads = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
-    std::vector<std::unique_ptr<TileDrawer>> drawers;
-    const bool withLabels = hexgeom::hasLabels(options.maxPitch - 1);
-    for (unsigned t = 0; t < threads; ++t) drawers.push_back(std::make_unique<TileDrawer>(map, colours, withLabels));
-
+    const pngrender::Renderer renderer(colours);
+    const hexgeom::CellRange all{0, 0, map.xs() - 1, map.ys() - 1};
+    // The labels are made once, here, for every thread to read.
+    std::unique_ptr<pngrender::MadeLabels> labels;
+    if (hexgeom::hasLabels(options.maxPitch - 1)) {
+        PangoLabelFont font;
+        labels = std::make_unique<pngrender::MadeLabels>(font, pngrender::usedLabels(map, all));
+    }
+    const Dir tilesFolder = newFolder(stage.fd(), "tiles", stage.shown("tiles"), error);
+    if (!tilesFolder.ok()) return fail();
     for (std::size_t z = 0; z < levels.size(); ++z) {
         const TileLevel& level = levels[z];
-        const std::string levelDir = levelFolder(outdir, z);
-        if (!makeFolder(levelDir, error)) return fail();
-        for (int tx = 0; tx < level.cols; ++tx)
-            if (!makeFolder(levelDir + "/" + std::to_string(tx), error)) return fail();
-        // Rows of tiles are the bands: each thread takes the next tile of
-        // the band until the level is done or a write fails.
-        std::atomic<long long> next{0};
+        const std::string levelName = std::to_string(z);
+        const Dir levelFolder = newFolder(tilesFolder.fd(), levelName, stage.shown("tiles/" + levelName), error);
+        if (!levelFolder.ok()) return fail();
+        std::vector<Dir> columns;
+        for (long long tx = 0; tx < level.cols; ++tx) {
+            const std::string name = std::to_string(tx);
+            columns.push_back(newFolder(levelFolder.fd(), name, stage.shown("tiles/" + levelName + "/" + name), error));
+            if (!columns.back().ok()) return fail();
+        }
+        // The clip box is the level's whole picture, so that a tile holds
+        // exactly the pixels the whole picture has there.
+        pngrender::Request request;
+        request.map = &map;
+        request.zoom = level.pitch - 1;
+        request.cells = all;
+        request.viewStart = hexgeom::Point{0, 0};
+        request.width = request.height = kTileSize;
+        request.clip = hxpic::Clip{0, 0, static_cast<int>(level.width), static_cast<int>(level.height)};
+        request.labels = hexgeom::hasLabels(request.zoom) ? labels.get() : nullptr;
+        request.threads = 1;   // one tile a thread
         std::atomic<bool> failed{false};
         std::atomic<std::uint64_t> written{0};
         std::mutex mutex;
-        std::condition_variable finished;
-        unsigned running = threads;
         std::string firstError;
         const long long count = level.cols * level.rows;
-        auto work = [&](TileDrawer& drawer) {
+        work::run(count, -1, [&](long long i, int runner) {
+            if (failed) return;
+            const int ty = static_cast<int>(i / level.cols), tx = static_cast<int>(i % level.cols);
+            pngrender::Request tile = request;
+            tile.origin = hexgeom::Point{tx * kTileSize, ty * kTileSize};
+            const std::string name = std::to_string(ty) + ".png";
             std::string why;
-            for (long long i; !failed && (i = next++) < count;) {
-                const int ty = static_cast<int>(i / level.cols), tx = static_cast<int>(i % level.cols);
-                const std::string path = levelDir + "/" + std::to_string(tx) + "/" + std::to_string(ty) + ".png";
-                if (!drawer.write(level, tx, ty, path, inputs, why)) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    if (!failed.exchange(true)) firstError = why;
-                    break;
-                }
-                ++written;
+            const bool ok = newFile(
+                columns[static_cast<std::size_t>(tx)].fd(), name,
+                stage.shown("tiles/" + levelName + "/" + std::to_string(tx) + "/" + name),
+                [&](std::FILE* f, std::string& message) { return renderer.write(f, tile, message); }, why);
+            if (!ok) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!failed.exchange(true)) firstError = why;
+                return;
             }
-            std::lock_guard<std::mutex> lock(mutex);
-            --running;
-            finished.notify_all();
-        };
-        std::vector<std::thread> pool;
-        for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, std::ref(*drawers[t]));
-        std::thread first(work, std::ref(*drawers[0]));
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            while (running > 0) {
-                finished.wait_for(lock, std::chrono::milliseconds(200));
-                progress.update((done + written) / total);
-            }
-        }
-        first.join();
-        for (std::thread& t : pool) t.join();
+            const std::uint64_t now = ++written;
+            // The progress line belongs to this thread.
+            if (runner == 0) progress.update((done + now) / total);
+        });
         if (failed) {
             error = firstError;
             return fail();
@@ -513,11 +728,9 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         done += static_cast<std::uint64_t>(count);
     }
     progress.finish();
-    // The page comes last, once everything it loads is there.
     const std::string name = baseName(options.input);
-    if (!syncFolder(outdir, error) ||
-        !writeText(outdir + "/map.js", inputs, mapData(map, name, options.maxPitch, levels), error, true) ||
-        !writeText(outdir + "/index.html", inputs, webPage(map.xs(), map.ys()), error, true))
+    if (!newText(stage.fd(), "map.js", stage.shown("map.js"), mapData(map, name, options.maxPitch, levels), error) ||
+        !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(map.xs(), map.ys()), error) || !stage.swapIn(error))
         return fail();
     return kDone;
 }

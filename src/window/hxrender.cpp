@@ -260,14 +260,6 @@ void ScreenPainter::paintCells(wxDC& dc, const HxMap& map, const hxpic::Colours&
     showPixels(dc, pixels, box.width, box.height, box.width, box.x, box.y, opaque(pixels, n));
 }
 
-void drawHexCells(wxDC& dc, const RenderJob& job, const wxRect& area) {
-    ScreenPainter().paint(dc, job.map, hxpic::Colours(job.colours), job.zoom, job.viewStart, job.cells, area);
-}
-
-void drawDotCells(wxDC& dc, const RenderJob& job, const wxRect& area) {
-    ScreenPainter().paint(dc, job.map, hxpic::Colours(job.colours), job.zoom, job.viewStart, job.cells, area);
-}
-
 void drawCellsInOrder(wxDC& dc, const HxMap& map, const wxTerrainSet& colours, int zoom, hexgeom::Point viewStart,
                       const std::vector<hexgeom::Point>& cells) {
     ScreenPainter().paintCells(dc, map, hxpic::Colours(colours), zoom, viewStart, cells,

@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!mkdtemp(&folder[0])) broken("mkdtemp failed");
     limits.maxCells = std::uint64_t(1) << 16;
     limits.maxFileBytes = std::uint64_t(1) << 20;
+    limits.maxLayerCells = limits.maxCells * 2;
     return 0;
 }
 

@@ -187,3 +187,37 @@ TEST(PictureCore, BandsGiveTheWholePicture) {
             EXPECT_TRUE(banded == expected) << "zoom " << zoom << " scroll " << vs;
         }
 }
+
+// A palette index for every colour a cell, the outline and the ink take,
+// whatever order the palette lists them in; the first of two equal
+// entries; 0 for a colour the palette lacks.
+TEST(PictureIndices, EveryColourFindsItsPlaceInAnyPalette) {
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    const hxpic::Pixel grass = colours.at('"', 0), sea = colours.at('%', 3), ink = 0xff102030u;
+    struct Row {
+        const char* name;
+        std::vector<hxpic::Pixel> palette;
+        int grass, sea, black, ink, clear;
+    };
+    const Row rows[] = {
+        {"sorted, transparent first", {0, hxpic::kBlack, ink, grass, sea}, -1, -1, 1, 2, 0},
+        {"reversed", {sea, grass, ink, hxpic::kBlack, 0}, 1, 0, 3, 2, 4},
+        {"a colour listed twice", {sea, ink, sea, grass, hxpic::kBlack}, 3, 0, 4, 1, 0},
+        {"ink and transparent missing", {grass, hxpic::kBlack, sea}, 0, 2, 1, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const hxpic::Indices indices(colours, r.palette, ink);
+        const auto at = [&](hxpic::Pixel p) {
+            for (std::size_t i = 0; i < r.palette.size(); ++i)
+                if (r.palette[i] == p) return static_cast<int>(i);
+            return 0;
+        };
+        EXPECT_EQ(indices.cell('"', 0), r.grass < 0 ? at(grass) : r.grass);
+        EXPECT_EQ(indices.cell('%', 3), r.sea < 0 ? at(sea) : r.sea);
+        EXPECT_EQ(indices.black(), r.black);
+        EXPECT_EQ(indices.ink(), r.ink);
+        EXPECT_EQ(indices.clear(), r.clear);
+    }
+}

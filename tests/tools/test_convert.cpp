@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +45,23 @@ ConvertRun convert(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = tools::runConvert(args, out, err);
     return ConvertRun{code, out.str(), err.str()};
+}
+
+// The tool run with files held to `bytes` each, as `ulimit -f` holds them:
+// a write past it fails as on a full disk.
+ConvertRun convertWithFileLimit(const std::vector<std::string>& args, rlim_t bytes) {
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit low = old;
+    low.rlim_cur = bytes;
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &before);
+    ::setrlimit(RLIMIT_FSIZE, &low);
+    const ConvertRun run = convert(args);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+    return run;
 }
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -290,6 +310,15 @@ TEST(ConvertImport, MalformedAndHostileInputs) {
     const std::string sixteen(16, '\0');
     const std::string csv4 = tmx("<data encoding=\"csv\">1,1,1,1</data>");
     const std::string json4 = tmj("\"data\":[1,1,1,1]");
+    // Twelve layers of 8192 x 8192 cells: more than the largest map's two,
+    // refused before any is decoded, whatever their data.
+    std::string layers12 = tmx("<data encoding=\"csv\"></data>", 8192, 8192);
+    std::string jsonLayers12 = with(with(json4, "\"width\":2", "\"width\":8192"), "\"height\":2", "\"height\":8192");
+    for (int k = 1; k < 12; ++k) {
+        layers12 = with(layers12, "</map>", " <layer name=\"more\"><data encoding=\"csv\"></data></layer>\n</map>");
+        jsonLayers12 = with(jsonLayers12, "\"layers\":[",
+                            "\"layers\":[{\"type\":\"group\",\"layers\":[{\"type\":\"tilelayer\",\"data\":\"\"}]},");
+    }
     struct Row {
         const char* name;
         const char* file;
@@ -305,6 +334,13 @@ TEST(ConvertImport, MalformedAndHostileInputs) {
         {"csv with a word", "a.tmx", tmx("<data encoding=\"csv\">1,x,1,1</data>"), "other than a number"},
         {"json list short of cells", "a.tmj", tmj("\"data\":[1,1,1]"), "holds 3 gids for the map's 4"},
         {"json gid not a number", "a.tmj", tmj("\"data\":[1,1,1,\"1\"]"), "other than a gid"},
+        {"json gid negative", "a.tmj", tmj("\"data\":[1,1,-1,1]"), "other than a gid"},
+        {"json gid a fraction", "a.tmj", tmj("\"data\":[1,1,1,1.5]"), "other than a gid"},
+        {"json gid past 32 bits", "a.tmj", tmj("\"data\":[1,1,1,4294967296]"), "other than a gid"},
+        {"json gid a list", "a.tmj", tmj("\"data\":[1,1,1,[1]]"), "other than a gid"},
+        {"json gids in a list of lists", "a.tmj", tmj("\"data\":[[1,1,1,1]]"), "other than a gid"},
+        {"twelve large layers", "a.tmx", layers12, "12 tile layers of 67108864 cells hold more than the 536870912"},
+        {"twelve large layers in groups", "a.tmj", jsonLayers12, "12 tile layers"},
         {"bad base64 character", "a.tmx", tmx("<data encoding=\"base64\">AAAA*AAA</data>"), "not valid base64"},
         {"base64 cut short", "a.tmx", tmx("<data encoding=\"base64\">AAAAAAA</data>"), "not valid base64"},
         {"uncompressed size off", "a.tmx", tmx("<data encoding=\"base64\">" + base64(std::string(12, '\0')) + "</data>"),
@@ -416,11 +452,212 @@ TEST(ConvertTool, ArgumentsAndOutputs) {
     const std::string text = readText(dir / "o.tmj");
     EXPECT_NE(text.find("\"tilewidth\": 32"), std::string::npos);
     EXPECT_NE(text.find("\"hexsidelength\": 16"), std::string::npos);
-    EXPECT_NE(text.find("\"image\": \"o-terrains.png\""), std::string::npos);
+    EXPECT_NE(text.find("\"image\": \"o.tmj-terrains-32x24.png\""), std::string::npos);
     DecodedPng png;
-    ASSERT_TRUE(readPng(dir / "o-elevations.png", png));
+    ASSERT_TRUE(readPng(dir / "o.tmj-elevations-32x24.png", png));
     EXPECT_EQ(png.width, 2 * 32);   // elevations 0 and 9
     EXPECT_EQ(png.height, 24);
+}
+
+// However many layers a map has, all of them together hold at most the
+// limit's cells: counted before any layer is decoded, and while a JSON
+// document's gid lists are read. Each row's map is 2 x 2 under a limit of
+// 6 cells.
+TEST(ConvertImport, LayerCellsCappedForAllLayersTogether) {
+    exchange::Limits limits;
+    limits.maxLayerCells = 6;
+    const std::string layer = "<layer name=\"x\"><data encoding=\"csv\">1,1,1,1</data></layer>\n";
+    const std::string jsonLayer = "{\"type\":\"tilelayer\",\"data\":[1,1,1,1]},";
+    struct Row {
+        const char* name;
+        bool json;
+        std::string text;
+        const char* says;   // "" for a map that reads
+    };
+    const Row rows[] = {
+        {"one layer", false, tmx("<data encoding=\"csv\">1,1,1,1</data>"), ""},
+        {"two layers", false, with(tmx("<data encoding=\"csv\">1,1,1,1</data>"), "</map>", layer + "</map>"),
+         "2 tile layers of 4 cells hold more than the 6"},
+        {"two layers, one in a group", false,
+         with(tmx("<data encoding=\"csv\">1,1,1,1</data>"), "</map>", "<group>" + layer + "</group></map>"),
+         "2 tile layers"},
+        {"one json layer", true, tmj("\"data\":[1,1,1,1]"), ""},
+        {"two json layers of base64", true,
+         with(tmj("\"encoding\":\"base64\",\"data\":\"" + base64(std::string(16, '\1')) + "\""), "\"layers\":[",
+              "\"layers\":[{\"type\":\"tilelayer\",\"encoding\":\"base64\",\"data\":\"\"},"),
+         "2 tile layers"},
+        {"two json lists", true, with(tmj("\"data\":[1,1,1,1]"), "\"layers\":[", "\"layers\":[" + jsonLayer),
+         "all layers together"},
+        {"a json list past the limit alone", true, tmj("\"data\":[1,1,1,1,1,1,1]"), "all layers together"},
+        {"json lists outside layers count too", true,
+         tmj("\"data\":[1,1,1,1]", "\"x\":{\"data\":[1,1,1]},"), "all layers together"},
+    };
+    for (const Row& row : rows) {
+        exchange::TileMap tiles;
+        std::string error;
+        const bool ok = row.json ? exchange::parseTmj(row.text, "", limits, tiles, error)
+                                 : exchange::parseTmx(row.text, "", limits, tiles, error);
+        if (*row.says == 0) {
+            EXPECT_TRUE(ok) << row.name << ": " << error;
+        } else {
+            EXPECT_FALSE(ok) << row.name;
+            EXPECT_NE(error.find(row.says), std::string::npos) << row.name << ": " << error;
+        }
+    }
+}
+
+// A map that names one external tileset many times, under different
+// spellings of its path, reads the file once and keeps one copy of its
+// tiles; the tiles still resolve through every reference.
+TEST(ConvertImport, ExternalTilesetReadOnce) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "sets").c_str(), 0700), 0);
+    writeText(dir / "sets/hex.tsx",
+              "<tileset name=\"hex\" tilewidth=\"42\" tileheight=\"32\" tilecount=\"2\" columns=\"2\">\n"
+              " <tile id=\"1\"><properties><property name=\"code\" type=\"int\" value=\"126\"/></properties></tile>\n"
+              "</tileset>\n");
+    std::string refs;
+    for (int k = 0; k < 300; ++k)
+        refs += " <tileset firstgid=\"" + std::to_string(10 + 2 * k) + "\" source=\"" +
+                (k % 3 == 0 ? "sets/hex.tsx" : k % 3 == 1 ? "./sets/hex.tsx" : "sets/../sets/hex.tsx") + "\"/>\n";
+    writeText(dir / "many.tmx", with(tmx("<data encoding=\"csv\">11,13,609,1</data>"), " <tileset ", refs + " <tileset "));
+    exchange::TileMap tiles;
+    std::string error;
+    ASSERT_TRUE(exchange::readTileMap(dir / "many.tmx", exchange::Limits{}, tiles, error)) << error;
+    ASSERT_EQ(tiles.tilesets.size(), 301u);
+    for (std::size_t k = 2; k < tiles.tilesets.size(); ++k)
+        EXPECT_EQ(tiles.tilesets[k].tiles.get(), tiles.tilesets[1].tiles.get()) << "tileset " << k;
+    HxMap map(0, 0);
+    std::uint64_t guessed = 0;
+    ASSERT_TRUE(exchange::importMap(tiles, map, guessed, error)) << error;
+    EXPECT_EQ(std::string() + map.t(0, 0) + map.t(1, 0) + map.t(0, 1) + map.t(1, 1), "~~~#");
+}
+
+// Importing into a .map says how many cells the file cannot hold as they
+// are, and the count is what the save really changes: terrain codes 0 and
+// 9 to 13 and elevations whose character would be white space, for every
+// terrain byte against every elevation byte.
+TEST(ConvertImport, CellsAMapFileCannotHoldAreCounted) {
+    TempDir dir;
+    HxMap every(0, 0);
+    fillEveryByte(every);
+    const exchange::ExportedMap exported = exchange::exportMap(every, 31, "t.png", "e.png");
+    writeText(dir / "every.tmx", exchange::writeTmx(exported.tiles, exchange::Encoding::Zlib));
+    const ConvertRun run = convert({dir / "every.tmx", dir / "every.map"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // The file's rows as written: a terrain character and an elevation
+    // character (the elevation + 48) per cell.
+    const std::string text = readText(dir / "every.map");
+    ASSERT_EQ(text.compare(0, 8, "256 256\n"), 0);
+    ASSERT_EQ(text.size(), 8u + 256 * 513);
+    std::uint64_t terrains = 0, elevations = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const char t = text[8 + 513 * y + 2 * x], e = text[8 + 513 * y + 2 * x + 1];
+            // The blank is written as '.', its other spelling: not a change.
+            terrains += t != every.t(x, y) && every.t(x, y) != ' ';
+            elevations += e != static_cast<char>((static_cast<unsigned char>(every.e(x, y)) + 48) & 0xff);
+        }
+    EXPECT_EQ(terrains, 6u * 256);
+    EXPECT_EQ(elevations, 7u * 256);
+    const tools::UnsavableCells counted = tools::countUnsavable(every);
+    EXPECT_EQ(counted.terrains, terrains);
+    EXPECT_EQ(counted.elevations, elevations);
+    EXPECT_NE(run.err.find("'" + dir / "every.tmx" + "': 1536 of 65536 cells have a terrain code (0 or 9 to 13) that "
+                           "a .map file cannot hold; they were written as '?'"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("1792 of 65536 cells have an elevation"), std::string::npos) << run.err;
+    EXPECT_EQ(convert({"-q", dir / "every.tmx", dir / "every.map"}).err, "");
+    // Into another tile map nothing is lost, and nothing is said.
+    const ConvertRun tiled = convert({dir / "every.tmx", dir / "every.tmj"});
+    EXPECT_EQ(tiled.code, 0);
+    EXPECT_EQ(tiled.err, "");
+}
+
+// Conversions never replace the tileset images another map names: each
+// export's images are named after its own file and tile size, a Tiled map
+// converted again keeps its tile size, and a failed export changes nothing
+// at all. After each row, every map in the folder names images that exist
+// at the size it says.
+TEST(ConvertTool, NoConversionReplacesAnotherMapsImages) {
+    struct Step {
+        // {"copy", from, to} copies a file, {"write", name, text} writes one
+        std::vector<std::string> args;
+        int code;
+        rlim_t fileLimit;                // 0: none; else every file is held to it
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::string> files;   // the folder at the end
+    };
+    const Row rows[] = {
+        {"tmx at zoom 11, then tmj of it keeps 16 x 12 tiles",
+         {{{"--zoom", "11", kSmall, "a.tmx"}, 0, 0}, {{"a.tmx", "a.tmj"}, 0, 0}},
+         {"a.tmj", "a.tmj-elevations-16x12.png", "a.tmj-terrains-16x12.png", "a.tmx", "a.tmx-elevations-16x12.png",
+          "a.tmx-terrains-16x12.png"}},
+        {"a copy of a tmx keeps its images when the tmx is made again at another size",
+         {{{"--zoom", "11", kSmall, "a.tmx"}, 0, 0},
+          {{"copy", "a.tmx", "copy.tmx"}, 0, 0},
+          {{kSmall, "a.tmx"}, 0, 0}},
+         {"a.tmx", "a.tmx-elevations-16x12.png", "a.tmx-elevations-42x32.png", "a.tmx-terrains-16x12.png",
+          "a.tmx-terrains-42x32.png", "copy.tmx"}},
+        {"tmj from tmx at a zoom asked for",
+         {{{"--zoom", "11", kSmall, "a.tmx"}, 0, 0}, {{"--zoom", "23", "a.tmx", "a.tmj"}, 0, 0}},
+         {"a.tmj", "a.tmj-elevations-32x24.png", "a.tmj-terrains-32x24.png", "a.tmx", "a.tmx-elevations-16x12.png",
+          "a.tmx-terrains-16x12.png"}},
+        {"an export that fails for a full disk changes nothing",
+         {{{kSmall, "a.tmx"}, 0, 0}, {{"--encoding", "csv", kMedium, "a.tmx"}, 1, 8192}},
+         {"a.tmx", "a.tmx-elevations-42x32.png", "a.tmx-terrains-42x32.png"}},
+        // Images that fit under the limit and a map that does not: its last
+        // bytes fail only when it is flushed, after the images are written.
+        {"an export whose map fails after its images changes nothing",
+         {{{"write", "one.map", "1 1\n#0\n"}, 0, 0},
+          {{"write", "two.map", "2 4\n#1~2#3~4\n#5~6#7~8\n"}, 0, 0},
+          {{"one.map", "a.tmx"}, 0, 0},
+          {{"two.map", "a.tmx"}, 1, 4096}},
+         {"a.tmx", "a.tmx-elevations-42x32.png", "a.tmx-terrains-42x32.png", "one.map", "two.map"}},
+    };
+    for (const Row& row : rows) {
+        TempDir dir;
+        for (const Step& step : row.steps) {
+            if (step.args[0] == "copy" || step.args[0] == "write") {
+                writeText(dir / step.args[2 - (step.args[0] == "write")],
+                          step.args[0] == "copy" ? readText(dir / step.args[1]) : step.args[2]);
+                continue;
+            }
+            std::vector<std::string> args;
+            // File names (with a dot) are in the row's folder.
+            for (const std::string& a : step.args)
+                args.push_back(a[0] == '-' || a[0] == '/' || a.find('.') == std::string::npos ? a : dir / a);
+            // What the old files were, for a step that must fail.
+            std::map<std::string, std::string> before;
+            for (const std::string& name : dir.entries()) before[name] = readText(dir / name);
+            const ConvertRun run = step.fileLimit ? convertWithFileLimit(args, step.fileLimit) : convert(args);
+            ASSERT_EQ(run.code, step.code) << row.name << ": " << run.err;
+            if (step.code != 0) {
+                std::map<std::string, std::string> after;
+                for (const std::string& name : dir.entries()) after[name] = readText(dir / name);
+                EXPECT_TRUE(after == before) << row.name;
+            }
+        }
+        EXPECT_EQ(dir.entries(), row.files) << row.name;
+        for (const std::string& name : dir.entries()) {
+            if (name.size() < 4 || (name.compare(name.size() - 4, 4, ".tmx") && name.compare(name.size() - 4, 4, ".tmj")))
+                continue;
+            exchange::TileMap tiles;
+            std::string error;
+            ASSERT_TRUE(exchange::readTileMap(dir / name, exchange::Limits{}, tiles, error)) << row.name << ": " << error;
+            for (const exchange::Tileset& ts : tiles.tilesets) {
+                DecodedPng png;
+                ASSERT_TRUE(readPng(dir / ts.image, png)) << row.name << ": " << name << " names " << ts.image;
+                EXPECT_EQ(png.width, ts.imagewidth) << row.name << ": " << name << " names " << ts.image;
+                EXPECT_EQ(png.height, ts.imageheight) << row.name << ": " << name << " names " << ts.image;
+                EXPECT_EQ(ts.tilewidth, tiles.tilewidth) << row.name << ": " << name;
+            }
+        }
+    }
 }
 
 // Tiled's own renderer draws an export: every cell's centre pixel has the

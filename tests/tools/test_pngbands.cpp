@@ -2,7 +2,10 @@
 // and band shape must decode to the colours drawn.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 
 #include "pngbands.h"
 #include "pngread.h"
+#include "workqueue.h"
 
 namespace {
 
@@ -98,3 +102,57 @@ TEST(PngBands, ExceptionFromDrawingReachesTheCaller) {
 }
 
 }  // namespace
+
+// The shared threads: every item once, runner numbers that no two runners
+// of a job share, jobs handed out from inside jobs (as a tile's picture is
+// inside the pyramid's job), and an exception that stops the handing out.
+TEST(WorkQueue, ItemsOnceNestedJobsAndExceptions) {
+    struct Case {
+        const char* label;
+        long long items;
+        int helpers;
+        bool nested;
+    };
+    const Case cases[] = {
+        {"no items", 0, -1, false},
+        {"one item, on the calling thread", 1, -1, false},
+        {"many items, every thread", 5000, -1, false},
+        {"many items, the calling thread alone", 300, 0, false},
+        {"jobs inside every item of a job", 64, -1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<std::atomic<int>> done(static_cast<std::size_t>(c.items));
+        std::vector<std::atomic<int>> busy(static_cast<std::size_t>(work::threadCount() + 1));
+        std::atomic<int> nestedDone{0}, clash{0}, badRunner{0};
+        work::run(c.items, c.helpers, [&](long long item, int runner) {
+            if (runner < 0 || runner > work::threadCount() || (c.helpers == 0 && runner != 0)) {
+                ++badRunner;
+                return;
+            }
+            if (busy[static_cast<std::size_t>(runner)]++ != 0) ++clash;
+            ++done[static_cast<std::size_t>(item)];
+            if (c.nested) work::run(10, -1, [&](long long, int) { ++nestedDone; });
+            --busy[static_cast<std::size_t>(runner)];
+        });
+        int wrong = 0;
+        for (const auto& d : done) wrong += d != 1;
+        EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(clash, 0);
+        EXPECT_EQ(badRunner, 0);
+        EXPECT_EQ(nestedDone, c.nested ? 10 * c.items : 0);
+    }
+    std::atomic<bool> thrown{false};
+    std::atomic<long long> after{0};
+    EXPECT_THROW(work::run(20000, -1,
+                           [&](long long item, int) {
+                               if (thrown) ++after;
+                               if (item == 10) {
+                                   thrown = true;
+                                   throw std::runtime_error("drawing failed");
+                               }
+                               ::usleep(20);
+                           }),
+                 std::runtime_error);
+    EXPECT_LT(after, 5000) << "items kept being handed out after the exception";
+}

@@ -7,7 +7,11 @@
 #include <map>
 #include <sstream>
 
+#include <csignal>
+#include <ftw.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "hexnumber.h"
@@ -24,6 +28,7 @@ namespace {
 
 using Folder = tarventest::TempDir;
 using tarventest::readText;
+using tarventest::writeText;
 
 struct TilesRun {
     int code;
@@ -97,6 +102,14 @@ TEST(TilesTool, LevelsHalveThePitchUpToOneTile) {
 TEST(TilesTool, RefusesBadArgumentsAndTooManyTiles) {
     Folder dir;
     writeTestMap(dir / "a.map", 200, 150);   // 660 tiles at pitch 32, 47 at pitch 8
+    for (const char* lib : {"zero", "huge"}) {
+        ASSERT_EQ(::mkdir((dir / lib).c_str(), 0755), 0);
+        tarventest::writeText(dir / lib + "/leaflet.js", "L = {};");
+        tarventest::writeText(dir / lib + "/leaflet.css", "");
+    }
+    ::unlink((dir / "zero/leaflet.js").c_str());
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "zero/leaflet.js").c_str()), 0);
+    ASSERT_EQ(::truncate((dir / "huge/leaflet.css").c_str(), 17 << 20), 0);   // sparse: no disk taken
     struct Row {
         const char* name;
         std::vector<std::string> args;
@@ -114,6 +127,10 @@ TEST(TilesTool, RefusesBadArgumentsAndTooManyTiles) {
         {"over the limit", {"--max-tiles", "100", dir / "a.map", dir / "out"}, 2, "raise --max-tiles"},
         {"map not there", {dir / "none.map", dir / "out"}, 1, ""},
         {"output is a file", {dir / "a.map", dir / "a.map"}, 1, "is not a folder"},
+        {"library script a link to an endless device", {"--leaflet", dir / "zero", dir / "a.map", dir / "out"}, 1,
+         "leaflet.js': it is not a regular file"},
+        {"library style sheet past the size bound", {"--leaflet", dir / "huge", dir / "a.map", dir / "out"}, 1,
+         "larger than 16 MiB"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -319,5 +336,177 @@ TEST(TilesTool, ReadoutHexNumberIsThePrintedOne) {
             ::pclose(pipe);
         }
         EXPECT_EQ(printed, hexnum::number(r.col, r.row, r.mapW, r.mapH) + "\n") << r.name << "\n" << script;
+    }
+}
+
+namespace {
+
+// Every mode under a folder, links not followed.
+std::vector<std::pair<std::string, mode_t>>* walked = nullptr;
+int noteMode(const char* path, const struct stat* st, int, FTW*) {
+    walked->emplace_back(path, st->st_mode);
+    return 0;
+}
+std::vector<std::pair<std::string, mode_t>> modesUnder(const std::string& folder) {
+    std::vector<std::pair<std::string, mode_t>> modes;
+    walked = &modes;
+    ::nftw(folder.c_str(), noteMode, 16, FTW_PHYS);
+    walked = nullptr;
+    return modes;
+}
+
+}  // namespace
+
+// Files and folders get what the umask leaves, run after run: nothing may
+// set the process umask while others create files.
+TEST(TilesTool, EveryEntryHonoursTheUmask) {
+    Folder dir;
+    writeTestMap(dir / "t.map", 41, 30);
+    for (mode_t mask : {mode_t(022), mode_t(027), mode_t(077)}) {
+        const mode_t old = ::umask(mask);
+        const std::string web = dir / ("web" + std::to_string(mask));
+        for (int run = 0; run < 3; ++run) ASSERT_EQ(tiles({"--quiet", dir / "t.map", web}).code, 0);
+        ::umask(old);
+        int wrong = 0;
+        const auto modes = modesUnder(web);
+        ASSERT_GT(modes.size(), 20u);
+        for (const auto& m : modes)
+            if ((m.second & mask) != 0 && ++wrong < 5) ADD_FAILURE() << m.first << " has mode " << std::oct << m.second;
+        EXPECT_EQ(wrong, 0) << "umask " << std::oct << mask;
+    }
+}
+
+// Links and odd files planted in OUTDIR or in the library: nothing is
+// written outside OUTDIR, and the planted entry is replaced, not followed.
+TEST(TilesTool, PlantedLinksAreReplacedNotFollowed) {
+    struct Row {
+        const char* name;
+        const char* plant;    // a shell command run in the test's folder
+        const char* served;   // the entry of web/ that must now be ours
+    };
+    const Row rows[] = {
+        {"page a link to a file elsewhere", "mkdir web && ln -s ../victim web/index.html", "index.html"},
+        {"map data a link to a file elsewhere", "mkdir web && ln -s ../victim web/map.js", "map.js"},
+        {"a tile a link to a file elsewhere", "mkdir -p web/tiles/0/0 && ln -s ../../../../victim web/tiles/0/0/0.png",
+         "tiles/0/0/0.png"},
+        {"cells a link to another folder", "mkdir web && ln -s ../elsewhere web/cells", "cells/0/0.js"},
+        {"tiles a link to another folder", "mkdir web && ln -s ../elsewhere web/tiles", "tiles/0/0/0.png"},
+        {"library folder a link to another folder", "mkdir web && ln -s ../elsewhere web/leaflet", "leaflet/leaflet.js"},
+        {"a pipe among the library's images", "mkdir -p lib/images && cp /usr/share/javascript/leaflet/leaflet.* lib/ "
+                                              "&& mkfifo lib/images/pipe.png",
+         "leaflet/leaflet.css"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Folder dir;
+        writeTestMap(dir / "t.map", 20, 10);
+        writeText(dir / "victim", "keep me");
+        ASSERT_EQ(::mkdir((dir / "elsewhere").c_str(), 0755), 0);
+        ASSERT_EQ(std::system(("cd '" + dir.path + "' && " + r.plant).c_str()), 0);
+        std::vector<std::string> args{"--quiet", dir / "t.map", dir / "web"};
+        struct stat lib;
+        if (::stat((dir / "lib").c_str(), &lib) == 0) args.insert(args.begin(), {"--leaflet", dir / "lib"});
+        const TilesRun run = tiles(args);
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(readText(dir / "victim"), "keep me");
+        EXPECT_TRUE(modesUnder(dir / "elsewhere").size() == 1) << "files written into the linked folder";
+        struct stat st;
+        ASSERT_EQ(::lstat((dir / "web/" + r.served).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_FALSE(exists(dir / "web/leaflet/images/pipe.png"));
+    }
+}
+
+// A run that fails or is ended leaves the old pyramid whole and serving,
+// and no half-built folder once the next run is done.
+TEST(TilesTool, InterruptedOrFailedRerunKeepsTheOldMap) {
+    Folder dir;
+    writeTestMap(dir / "old.map", 41, 30);
+    ASSERT_EQ(tiles({"--quiet", dir / "old.map", dir / "web"}).code, 0);
+    const std::string page = readText(dir / "web/index.html"), data = readText(dir / "web/map.js");
+    const std::string tile = readText(dir / "web/tiles/3/2/1.png");
+    ASSERT_NE(data.find("old.map"), std::string::npos);
+    const std::vector<std::string> served{"cells", "index.html", "leaflet", "map.js", "tiles"};
+    const auto webEntries = [&] {
+        std::vector<std::string> names;
+        for (const auto& m : modesUnder(dir / "web")) {
+            const std::string rest = m.first.substr((dir / "web").size());
+            if (rest.size() > 1 && rest.find('/', 1) == std::string::npos) names.push_back(rest.substr(1));
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto oldKept = [&](const char* how) {
+        SCOPED_TRACE(how);
+        EXPECT_EQ(readText(dir / "web/index.html"), page);
+        EXPECT_EQ(readText(dir / "web/map.js"), data);
+        EXPECT_EQ(readText(dir / "web/tiles/3/2/1.png"), tile);
+    };
+
+    // A full disk, here a file size limit, part way through.
+    writeTestMap(dir / "new.map", 300, 200);
+    rlimit old;
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 6000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const TilesRun full = tiles({"--quiet", dir / "new.map", dir / "web"});
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(full.code, 1);
+    EXPECT_NE(full.err.find("cannot write '" + dir / "web/"), std::string::npos) << full.err;
+    oldKept("disk full");
+    EXPECT_EQ(webEntries(), served);
+
+    // Ctrl-C while the tiles are drawn: the program ends at once.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(TARVEN_TILES, TARVEN_TILES, "--quiet", TARVEN_EXAMPLES "/large.map", (dir / "web").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Wait until it draws tiles in its folder.
+    bool drawing = false;
+    for (int i = 0; i < 600 && !drawing; ++i) {
+        ::usleep(50000);
+        for (const std::string& name : webEntries())
+            if (name.compare(0, 14, ".tarven-tiles-") == 0 && exists(dir / "web/" + name + "/tiles/0")) drawing = true;
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(drawing);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    oldKept("interrupted");
+
+    // The next run clears what the ended one left and serves the new map.
+    ASSERT_EQ(tiles({"--quiet", dir / "new.map", dir / "web"}).code, 0);
+    EXPECT_EQ(webEntries(), served);
+    EXPECT_NE(readText(dir / "web/map.js").find("new.map"), std::string::npos);
+}
+
+// The page names the map as its file is named, in any script.
+TEST(TilesTool, MapNamesReachThePageAsText) {
+    struct Row {
+        const char* name;
+        std::string file;
+        const char* written;   // in map.js
+    };
+    const Row rows[] = {
+        {"UTF-8 letters and ideographs", "\xc3\x9c" "bersicht-\xe5\x9c\xb0\xe5\x9b\xb3.map",
+         "name: \"\\u00dcbersicht-\\u5730\\u56f3.map\""},
+        {"a character beyond the first plane", "\xf0\x9f\x97\xba.map", "name: \"\\ud83d\\uddfa.map\""},
+        {"a byte that is no character", "a\xff" "b.map", "name: \"a\\ufffdb.map\""},
+        {"markup and quotes", "<b>\"x\".map", "name: \"\\u003cb>\\u0022x\\u0022.map\""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Folder dir;
+        writeTestMap(dir / r.file, 3, 2);
+        ASSERT_EQ(tiles({"--quiet", dir / r.file, dir / "web"}).code, 0);
+        const std::string data = readText(dir / "web/map.js");
+        EXPECT_NE(data.find(r.written), std::string::npos) << data.substr(0, 80);
     }
 }

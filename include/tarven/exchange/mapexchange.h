@@ -55,6 +55,11 @@ struct ExportedMap {
 ExportedMap exportMap(const HxMap& map, int zoom, const std::string& terrainImage,
                       const std::string& elevationImage);
 
+// The zoom a tile map's tiles were drawn at, so that converting it again
+// keeps its tile size: its "tarven-zoom" property, or else the zoom whose
+// tiles have the map's tile size; 0 when neither is a zoom that works.
+int zoomOf(const TileMap& tiles);
+
 // Fills `map` (resized to the tile map's size) from the tiles' properties.
 // A cell whose tiles carry no terrain of Tarven's takes the terrain whose
 // name matches the class or the "name" property of the lowest of its tiles

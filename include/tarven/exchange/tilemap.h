@@ -4,11 +4,14 @@
 //
 // Reading never expands or fetches XML entities, reads only regular files,
 // and takes no memory beyond what the file itself justifies: layer data is
-// decoded and decompressed as it comes, never past width x height gids.
+// decoded and decompressed as it comes, never past width x height gids per
+// layer nor past Limits::maxLayerCells gids for all layers together, and
+// each external tileset file is read once however often the map names it.
 #ifndef TARVEN_TILEMAP_H
 #define TARVEN_TILEMAP_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +46,10 @@ struct Tileset {
     int columns = 0;
     std::string image;   // file name relative to the map; empty: none
     int imagewidth = 0, imageheight = 0;
-    std::vector<Tile> tiles;   // only the tiles that carry something
+    // Only the tiles that carry something; shared by every reference to the
+    // same external tileset. Empty (null): none.
+    std::shared_ptr<const std::vector<Tile>> tiles;
+    const std::vector<Tile>& tileList() const;
 };
 
 struct Layer {
@@ -65,6 +71,10 @@ struct Limits {
     // The most cells a map may have: what the map grid and the decoded
     // layers can be trusted with.
     std::uint64_t maxCells = std::uint64_t(1) << 28;
+    // The most gids all tile layers may hold together: the two layers,
+    // terrain and elevation, of the largest map. A map with more layers or
+    // data is refused before its layers are decoded.
+    std::uint64_t maxLayerCells = std::uint64_t(1) << 29;
     // The largest map or tileset file read.
     std::uint64_t maxFileBytes = std::uint64_t(2) << 30;
 };

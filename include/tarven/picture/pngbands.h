@@ -1,8 +1,10 @@
 // PNG files written a band of rows at a time: the picture is drawn in bands
 // straight into the encoder, so that only a few bands ever exist in memory
-// whatever the picture's size. Every core draws, packs and compresses bands
-// of its own; the bands' compressed data are joined into the file's one
-// stream in order.
+// whatever the picture's size. The calling thread and the shared worker
+// threads (workqueue.h) draw, pack and compress bands of their own; the
+// bands' compressed data are joined into the file's one stream in order.
+// Each thread keeps its compressor and band buffers from one picture to the
+// next, so that many small pictures cost no more than one large one.
 #ifndef TARVEN_PNGBANDS_H
 #define TARVEN_PNGBANDS_H
 
@@ -37,12 +39,13 @@ struct Settings {
     // When set and the picture is indexed, bands are drawn as palette
     // indices through it instead of as pixels through write()'s `draw`.
     DrawIndexBand drawIndices;
-    // Threads that draw and compress; 0: one per core. When no thread can
-    // be started (under a tight memory limit, say), the calling thread
-    // does everything.
+    // Threads that draw and compress, the calling one among them; 0: one
+    // per core; 1: the calling thread alone. When no worker thread can be
+    // started (under a tight memory limit, say), or all are busy with other
+    // pictures, the calling thread does everything.
     int threads = 0;
-    // Told the share of the rows in the file (0..1) after each band, on the
-    // calling thread.
+    // Told the share of the rows in the file (0..1) after each band, by
+    // whichever thread put it there, one call at a time.
     std::function<void(double)> progress;
     // The physical resolution written in the pHYs chunk, in pixels per
     // metre; 0 writes none.

@@ -3,6 +3,7 @@
 #ifndef TARVEN_CONVERT_H
 #define TARVEN_CONVERT_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@ namespace tools {
 
 struct ConvertOptions {
     int zoom = exchange::kDefaultZoom;
+    bool zoomGiven = false;   // else a Tiled input's own zoom is kept
     exchange::Encoding encoding = exchange::Encoding::Zlib;
     bool quiet = false;
     std::string input, output;
@@ -26,16 +28,19 @@ struct ConvertOptions {
 // would not draw the cells where Tarven does.
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& options, std::string& reason);
 
-// The tileset image written beside an exported map: "maps/a.tmx" and
-// "terrains" give "maps/a-terrains.png".
-std::string tilesetImagePath(const std::string& mapPath, const char* which);
+// The tileset image written beside an exported map, named after the whole
+// map file and the tile size: "maps/a.tmx", "terrains" and zoom 31 give
+// "maps/a.tmx-terrains-42x32.png". So no conversion replaces the images of
+// another map, nor those of the same map at another size.
+std::string tilesetImagePath(const std::string& mapPath, const char* which, int zoom);
 
-// The pixels of a tileset image: one hexagon per (terrain, elevation) as
-// the map picture draws a cell at that zoom, labels included, laid out
-// exchange::kImageColumns to a row, each in a box of hex width x pitch.
-// Transparent around the hexagons.
-std::vector<hxpic::Pixel> tilesetPixels(int zoom, const std::vector<std::pair<char, int>>& tiles, int& width,
-                                        int& height);
+// The cells a .map file cannot hold as they are, which its save changes:
+// terrain codes 0 and 9 to 13 (written as '?') and elevations whose
+// character would be white space or NUL (written as 0).
+struct UnsavableCells {
+    std::uint64_t terrains = 0, elevations = 0;
+};
+UnsavableCells countUnsavable(const HxMap& map);
 
 // The tool: messages on `err`, help and version on `out`. The result is the
 // exit code (tools.h).

@@ -38,6 +38,11 @@ public:
     std::FILE* stream();     // buffered stream on the temporary file
     int fd() const;
     bool commit(std::string& error);   // flush, fsync, keep the old file's mode (or 0666 & ~umask), close, rename
+    // All that commit() does but the rename, for several files that must
+    // all be complete before any of them replaces its target: commit()
+    // then only renames. The temporary file stays until then (and is still
+    // removed by discard() or a signal).
+    bool finish(std::string& error);
     void discard();
     // For tools that write many files and make them durable together at the
     // end (syncfs): commit() then skips the fsync of the file and its folder.

@@ -47,7 +47,11 @@ std::uint64_t tileCount(const std::vector<TileLevel>& levels);
 // from map.js beside it.
 std::string webPage(int columns, int rows);
 
-// Writes the whole folder. Messages on `err`, progress on the terminal.
+// Writes the whole folder: everything into a new hidden folder inside
+// OUTDIR, then put in the place of the old page, tiles, cells and library
+// in one short step at the end, so that a failed or ended run leaves the
+// old map whole. Nothing is written outside OUTDIR and no link in it is
+// followed. Messages on `err`, progress on the terminal.
 int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace tools

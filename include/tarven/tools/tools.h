@@ -94,9 +94,6 @@ bool checkPictureSize(const PictureSize& size, long long maxPixels, std::string&
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, std::string& error, Progress* progress = nullptr);
 
-// The zoom whose picture of `cells`, with a legend strip of `extraRows`
-// below it, is the largest that fits in w x h pixels; -1 when none fits.
-int fitZoom(const hexgeom::CellRange& cells, long long w, long long h, long long extraRows);
 // The hex zoom (8..64) whose hexes come closest to `hexMm` at `dpi`.
 int zoomForSize(double hexMm, double dpi);
 
@@ -144,6 +141,10 @@ void holdStandardStreams();
 // Threads started from now on get small stacks and share one heap, so that
 // they fit under a tight address-space limit (ulimit -v).
 void frugalThreads();
+// Whether the text library (Pango and fontconfig) can start: under an
+// address-space limit they end the process instead of failing when there
+// is no room for their memory and threads. False: do not start them.
+bool roomForFonts();
 // Flushes and closes standard output; a failure turns `code` into 1 with a
 // message on standard error.
 int closeStandardOutput(const char* tool, int code);

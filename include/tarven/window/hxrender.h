@@ -74,12 +74,6 @@ private:
     std::vector<hxpic::Pixel> buffer_;
 };
 
-// The same pixels as the reference drawing, produced by the picture core.
-// Only the part of the picture inside `area` (client pixels) is produced;
-// nothing outside the cells' own pixels is touched.
-void drawHexCells(wxDC& dc, const RenderJob& job, const wxRect& area);
-void drawDotCells(wxDC& dc, const RenderJob& job, const wxRect& area);
-
 // Repaints the listed cells, in list order, each over what the device
 // context already shows: what single-cell repaints one after another would
 // give, in one bitmap.

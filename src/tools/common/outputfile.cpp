@@ -260,7 +260,7 @@ std::FILE* OutputFile::stream() { return file; }
 
 int OutputFile::fd() const { return file ? ::fileno(file) : -1; }
 
-bool OutputFile::commit(std::string& error) {
+bool OutputFile::finish(std::string& error) {
     if (!file) {
         error = cannotWrite(path, "the file is not open");
         return false;
@@ -276,8 +276,22 @@ bool OutputFile::commit(std::string& error) {
     if (why.empty() && sync && ::fsync(fd) != 0) why = std::strerror(errno);
     if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
     file = nullptr;
-    if (why.empty() && ::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) why = std::strerror(errno);
     if (!why.empty()) {
+        discard();
+        error = cannotWrite(path, why);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::commit(std::string& error) {
+    if (file && !finish(error)) return false;
+    if (tempName.empty()) {
+        error = cannotWrite(path, "the file is not open");
+        return false;
+    }
+    if (::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
         discard();
         error = cannotWrite(path, why);
         return false;
