@@ -2,6 +2,7 @@
 
 #include "mapreader.h"
 #include "maprows.h"
+#include "savefile.h"
 
 #include <cerrno>
 #include <algorithm>
@@ -48,53 +49,6 @@ struct CellWriteTable {
 };
 constexpr CellWriteTable kWrite;
 
-// Follows symbolic links so that saving replaces the file a link points to
-// and keeps the link. A path that does not exist (yet) is its own target.
-bool resolveTarget(const std::string& path, std::string& target) {
-    target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat ls;
-        if (::lstat(target.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return true;
-        std::vector<char> link(256);
-        for (;;) {
-            const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-            if (n < 0) return false;
-            if (static_cast<std::size_t>(n) < link.size()) {
-                link.resize(static_cast<std::size_t>(n));
-                break;
-            }
-            link.resize(link.size() * 2);
-        }
-        std::string next(link.begin(), link.end());
-        if (next.empty()) return false;
-        if (next[0] != '/') {
-            const std::size_t slash = target.rfind('/');
-            next = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + next;
-        }
-        target = next;
-    }
-    return false;   // a loop of links
-}
-
-bool writeAll(int fd, const char* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 }  // namespace
 
 HxMap::HxMap(int xs, int ys)
@@ -118,7 +72,7 @@ void HxMap::resizeGrid(int x, int y) {
 }
 
 void HxMap::fail(const char* message) const {
-    std::fputs(message, stdout);
+    lastMsg = message;
     lastErr = message;
     if (!lastErr.empty() && lastErr.back() == '\n') lastErr.pop_back();
 }
@@ -164,6 +118,7 @@ bool HxMap::readMap(const char* filename, const LoadHooks& hooks) {
         return false;
     case mapfile::Outcome::Cancelled:
         lastErr = mapfile::kCancelled;
+        lastMsg.clear();
         return false;
     case mapfile::Outcome::Done:
         break;
@@ -180,6 +135,7 @@ void HxMap::adopt(Array2d<char>& terrain, Array2d<char>& elevation, const char* 
     xsize = elev.xs();
     ysize = elev.ys();
     name.swap(newName);
+    lastMsg.clear();
     // As if every cell had gone through st and se.
     lowestUsedX = 0;
     lowestUsedY = 0;
@@ -188,35 +144,15 @@ void HxMap::adopt(Array2d<char>& terrain, Array2d<char>& elevation, const char* 
     lastErr.clear();
 }
 
-// The map is written to a temporary file next to the target, synced, and
-// renamed over the target, so that a failure at any point leaves the old
-// file as it was. An existing target keeps its permission bits (and, where
-// allowed, its owner); a new one gets 0666 less the umask.
+// The map is written through a SaveFile (savefile.h): a failure at any
+// point leaves the old file as it was. A file that cannot be replaced is an
+// open failure; any later one a write failure.
 bool HxMap::saveMap(const char* filename) const {
     const char* const openFailure = "Unable to open the map file!";
-    std::string target;
-    if (!filename || !*filename || !resolveTarget(filename, target)) {
-        fail(openFailure);
+    const auto writeFailure = [&] {
+        fail(format("Error writing file %s : the map was not saved!\n", filename).c_str());
         return false;
-    }
-    struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    // Only a regular file is replaced: a directory, device or pipe in its
-    // place cannot take a map.
-    if ((exists && !S_ISREG(st.st_mode)) || (!exists && errno != ENOENT)) {
-        fail(openFailure);
-        return false;
-    }
-    // The file is replaced, not written, but a file the user may not write
-    // is refused as opening it for writing would be.
-    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        fail(openFailure);
-        return false;
-    }
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
+    };
     // Rows go through one buffer, a band of rows at a time; the band is
     // narrower for very wide maps, down to one row, so that the buffer stays
     // near 1 MiB unless a single row is longer.
@@ -229,31 +165,17 @@ bool HxMap::saveMap(const char* filename) const {
     try {
         out.resize(rowLen * static_cast<std::size_t>(bandRows));
     } catch (const std::bad_alloc&) {
-        fail(format("Error writing file %s : the map was not saved!\n", filename).c_str());
-        return false;
+        return writeFailure();
     }
 
-    // The hidden temporary name takes 8 characters more than the target's,
-    // so a long target name is shortened for it: every name must fit in
-    // NAME_MAX (255) bytes.
-    constexpr std::size_t kNameMax = 255;
-    const std::string stem = base.substr(0, std::min(base.size(), kNameMax - 8));
-    std::string tmp = dir + "." + stem + ".XXXXXX";
-    const int fd = ::mkstemp(&tmp[0]);
-    if (fd < 0) {
+    SaveFile file;
+    std::string why;
+    if (!filename || !file.open(filename, why)) {
         fail(openFailure);
         return false;
     }
-
-    if (exists && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-        // Not allowed to give the file away: it stays ours.
-    }
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-    bool ok = ::fchmod(fd, mode) == 0;
-
     const std::string header = format("%d %d\n", ysize, xsize);
-    ok = ok && writeAll(fd, header.data(), header.size());
-
+    bool ok = file.write(header.data(), header.size(), why);
     for (int y0 = 0; ok && y0 < ysize; y0 += bandRows) {
         const int n = ysize - y0 < bandRows ? ysize - y0 : bandRows;
         for (int k = 0; k < n; ++k) {
@@ -266,25 +188,11 @@ bool HxMap::saveMap(const char* filename) const {
             }
         }
         for (int k = 0; k < n; ++k) out[rowLen * static_cast<std::size_t>(k) + rowLen - 1] = '\n';
-        ok = writeAll(fd, out.data(), rowLen * static_cast<std::size_t>(n));
+        ok = file.write(out.data(), rowLen * static_cast<std::size_t>(n), why);
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        fail(format("Error writing file %s : the map was not saved!\n", filename).c_str());
-        return false;
-    }
-
-    // Make the rename itself durable; the data is already on disk, so a
-    // file system that cannot sync a directory is no failure.
-    const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    if (!ok || !file.commit(why)) return writeFailure();
     lastErr.clear();
+    lastMsg.clear();
     return true;
 }
 

@@ -178,8 +178,6 @@ void warnElevations(const char* erow, int cols, int y, const LoadHooks& hooks) {
             std::string line = format("Invalid map elevation char at %d,%d: ", j, y);
             line += c;
             hooks.warning(line);
-        } else {
-            std::printf("Invalid map elevation char at %d,%d: %c\n", j, y, c);
         }
     }
 }

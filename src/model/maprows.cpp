@@ -114,10 +114,8 @@ private:
     std::vector<char> terrain_, elevation_;
 };
 
-// Prints a load's failure message as HxMap does, and keeps it without its
-// line end.
+// Keeps a load's failure message without its line end, as HxMap does.
 bool failWith(const std::string& message, std::string& error) {
-    std::fputs(message.c_str(), stdout);
     error = message;
     if (!error.empty() && error.back() == '\n') error.pop_back();
     return false;
@@ -302,6 +300,7 @@ bool MapPartReader::load(HxMap& map, const char* filename, const PartPick& pick,
         return false;
     case Fast::Cancelled:
         map.lastErr = mapfile::kCancelled;
+        map.lastMsg.clear();
         return false;
     case Fast::Unsuitable:
         break;

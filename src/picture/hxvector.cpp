@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 
 #include <cairo.h>
@@ -17,35 +18,43 @@ Rgb rgb(hxpic::Pixel p) {
     return Rgb{((p >> 16) & 255) / 255.0, ((p >> 8) & 255) / 255.0, (p & 255) / 255.0};
 }
 
+Grid Grid::of(Shape shape, double across) {
+    Grid g;
+    g.across = across;
+    g.wide = shape == Shape::Regular ? 2 * across / std::sqrt(3.0) : 4 * across / 3;
+    return g;
+}
+
 namespace {
 
 bool hasEvenColumn(const hexgeom::CellRange& c) { return c.x1 % 2 == 0 || c.x1 < c.x2; }
 bool hasOddColumn(const hexgeom::CellRange& c) { return c.x1 % 2 != 0 || c.x1 < c.x2; }
 
-// How far the highest hexagon lies below the even columns' offset: the
-// picture starts at the top of an odd column when there is one.
-double topOffset(const hexgeom::CellRange& c, double pitch) { return hasOddColumn(c) ? 0 : pitch / 2; }
+// Half-hexes (of `across` / 2) between the top of the even columns' offset
+// and the highest hexagon: the picture starts at the top of an odd column
+// when there is one.
+int topHalves(const hexgeom::CellRange& c) { return hasOddColumn(c) ? 0 : 1; }
 
 }  // namespace
 
-Size pictureSize(const hexgeom::CellRange& cells, double pitch) {
+Size pictureSize(const hexgeom::CellRange& cells, const Grid& g) {
     if (cells.empty()) return Size{0, 0};
     const double columns = cells.x2 - cells.x1 + 1.0, rows = cells.y2 - cells.y1 + 1.0;
-    const double bottom = rows * pitch + (hasEvenColumn(cells) ? pitch / 2 : 0);
-    return Size{(columns - 1) * pitch + 4 * pitch / 3, bottom - topOffset(cells, pitch)};
+    const double bottom = rows * g.across + (hasEvenColumn(cells) ? g.across / 2 : 0);
+    return Size{(columns - 1) * g.step() + g.wide, bottom - topHalves(cells) * g.across / 2};
 }
 
-Place hexOrigin(const hexgeom::CellRange& cells, double pitch, int col, int row) {
-    return Place{(col - cells.x1) * pitch,
-                 (row - cells.y1) * pitch + (col % 2 == 0 ? pitch / 2 : 0) - topOffset(cells, pitch)};
+Place hexOrigin(const hexgeom::CellRange& cells, const Grid& g, int col, int row) {
+    return Place{(col - cells.x1) * g.step(),
+                 (row - cells.y1) * g.across + ((col % 2 == 0 ? 1 : 0) - topHalves(cells)) * g.across / 2};
 }
 
-hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, double pitch, double x, double y, double w, double h) {
-    if (cells.empty() || !(pitch > 0)) return hexgeom::CellRange{0, 0, -1, -1};
-    const double top = topOffset(cells, pitch);
+hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, const Grid& g, double x, double y, double w, double h) {
+    if (cells.empty() || !(g.across > 0) || !(g.wide > 0)) return hexgeom::CellRange{0, 0, -1, -1};
+    const double p = g.across, top = topHalves(cells) * p / 2;
     // Generous by one cell on each side: the caller clips.
-    const double c1 = std::floor((x - 4 * pitch / 3) / pitch), c2 = std::floor((x + w) / pitch);
-    const double r1 = std::floor((y + top - pitch) / pitch) - 1, r2 = std::floor((y + h + top) / pitch);
+    const double c1 = std::floor((x - g.wide) / g.step()), c2 = std::floor((x + w) / g.step());
+    const double r1 = std::floor((y + top - p) / p) - 1, r2 = std::floor((y + h + top) / p);
     auto clampTo = [](double v, int lo, int hi) {
         return static_cast<int>(std::max<double>(lo - 1, std::min<double>(hi + 1, v)));
     };
@@ -58,7 +67,7 @@ hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, double pitch, double
     return r;
 }
 
-double outlineWidthMm(double pitchMm) { return std::min(0.3, pitchMm / 25); }
+double outlineWidthMm(double pitchMm) { return pitchMm < kMinOutlineMm ? 0 : std::min(0.3, pitchMm / 25); }
 
 // ---------------------------------------------------------------------------
 // Fonts
@@ -129,6 +138,7 @@ double Fonts::width(const std::string& text, double size) const {
 
 namespace {
 
+// The legend's swatch: a hexagon of the window's proportions, p high.
 void addHexagon(cairo_t* cr, double x, double y, double p) {
     cairo_move_to(cr, x, y + p / 2);
     cairo_line_to(cr, x + p / 3, y);
@@ -139,66 +149,226 @@ void addHexagon(cairo_t* cr, double x, double y, double p) {
     cairo_close_path(cr);
 }
 
-// A run of `count` hexagons of one column, one below the other, as one
-// outline: across the top, down the right side's zigzag, across the bottom
-// and up the left side's zigzag.
-void addColumnRun(cairo_t* cr, double x, double y, int count, double p) {
-    cairo_move_to(cr, x + p / 3, y);
-    cairo_line_to(cr, x + p, y);
-    for (int k = 0; k < count; ++k) {
-        cairo_line_to(cr, x + 4 * p / 3, y + k * p + p / 2);
-        cairo_line_to(cr, x + p, y + (k + 1) * p);
+// The hexes' corners on a lattice of quarter widths across and half hexes
+// down: the hex of (col, row) has its box's top-left corner at (X, Y), with
+// X = 3 (col - x1) and Y = 2 (row - y1), one more in the even columns, less
+// the picture's top; its corners, clockwise from the left one, are
+// (X, Y+1) (X+1, Y) (X+3, Y) (X+4, Y+1) (X+3, Y+2) (X+1, Y+2), and its edge
+// k runs from corner k to corner k + 1.
+class Lattice {
+public:
+    Lattice(const hexgeom::CellRange& cells, const Grid& grid, const hexgeom::CellRange& visible)
+        : cells_(cells), visible_(visible), q_(grid.wide / 4), h_(grid.across / 2), top_(topHalves(cells)) {}
+
+    long long x(int col) const { return 3LL * (col - cells_.x1); }
+    long long y(int col, int row) const { return 2LL * (row - cells_.y1) + (col % 2 == 0 ? 1 : 0) - top_; }
+    double ux(long long x) const { return static_cast<double>(x) * q_; }
+    double uy(long long y) const { return static_cast<double>(y) * h_; }
+    double quarter() const { return q_; }
+    double half() const { return h_; }
+
+    // The cell across edge k of (col, row); false when it is not visible.
+    bool neighbour(int col, int row, int k, int& ncol, int& nrow) const {
+        static const int kDx[6] = {-1, 0, 1, 1, 0, -1};
+        // Rows of the neighbours across edges 0..5, for even and odd columns.
+        static const int kEvenDy[6] = {0, -1, 0, 1, 1, 1}, kOddDy[6] = {-1, -1, -1, 0, 1, 0};
+        ncol = col + kDx[k];
+        nrow = row + (col % 2 == 0 ? kEvenDy[k] : kOddDy[k]);
+        return hexgeom::contains(visible_, ncol, nrow);
     }
-    cairo_line_to(cr, x + p / 3, y + count * p);
-    for (int k = count - 1; k >= 0; --k) {
-        cairo_line_to(cr, x, y + k * p + p / 2);
-        if (k > 0) cairo_line_to(cr, x + p / 3, y + k * p);
+
+    // A corner as one number, for sorting and finding.
+    static std::uint64_t key(long long x, long long y) {
+        return static_cast<std::uint64_t>(x) << 32 | static_cast<std::uint32_t>(y + 4);
     }
-    cairo_close_path(cr);
+    static long long keyX(std::uint64_t k) { return static_cast<long long>(k >> 32); }
+    static long long keyY(std::uint64_t k) { return static_cast<long long>(k & 0xffffffffu) - 4; }
+    static std::uint64_t cornerKey(long long X, long long Y, int k) {
+        static const int kCx[6] = {0, 1, 3, 4, 3, 1}, kCy[6] = {1, 0, 0, 1, 2, 2};
+        return key(X + kCx[k % 6], Y + kCy[k % 6]);
+    }
+
+private:
+    hexgeom::CellRange cells_, visible_;
+    double q_, h_;
+    int top_;
+};
+
+// The colour of every visible cell as a small number, the colours in the
+// order they first turn up.
+struct Slots {
+    std::vector<std::uint16_t> of;       // row by row across `visible`
+    std::vector<hxpic::Pixel> colour;
+    int width = 0;
+
+    Slots(const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& v) {
+        width = v.x2 - v.x1 + 1;
+        of.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(v.y2 - v.y1 + 1));
+        std::unordered_map<hxpic::Pixel, std::uint16_t> slot;
+        std::size_t at = 0;
+        for (int row = v.y1; row <= v.y2; ++row) {
+            const char* t = map.terrainRow(row);
+            const char* e = map.elevationRow(row);
+            for (int col = v.x1; col <= v.x2; ++col) {
+                const hxpic::Pixel c = colours.cell(t[col], e[col]);
+                auto found = slot.find(c);
+                if (found == slot.end()) {
+                    found = slot.emplace(c, static_cast<std::uint16_t>(colour.size())).first;
+                    colour.push_back(c);
+                }
+                of[at++] = found->second;
+            }
+        }
+    }
+};
+
+// Each colour's cells as one path: the boundaries of its regions, traced
+// edge to edge. A region lies to the right of its boundary (clockwise
+// outside, anticlockwise around holes), so the non-zero rule fills it. At
+// any corner one boundary edge of a colour starts, so the trace is plain.
+void fillRegions(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const Lattice& lattice,
+                 const hexgeom::CellRange& v) {
+    const Slots slots(map, colours, v);
+    const std::size_t count = slots.colour.size();
+    // The cells of each colour, by counting.
+    std::vector<std::size_t> first(count + 1, 0);
+    for (std::uint16_t s : slots.of) ++first[s + 1];
+    for (std::size_t k = 0; k < count; ++k) first[k + 1] += first[k];
+    std::vector<std::size_t> cellsOf(slots.of.size());
+    {
+        std::vector<std::size_t> next(first.begin(), first.end() - 1);
+        for (std::size_t i = 0; i < slots.of.size(); ++i) cellsOf[next[slots.of[i]]++] = i;
+    }
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> edges;
+    std::vector<char> used;
+    const auto point = [&](std::uint64_t k) {
+        return std::make_pair(lattice.ux(Lattice::keyX(k)), lattice.uy(Lattice::keyY(k)));
+    };
+    for (std::size_t s = 0; s < count; ++s) {
+        edges.clear();
+        for (std::size_t n = first[s]; n < first[s + 1]; ++n) {
+            const std::size_t i = cellsOf[n];
+            const int col = v.x1 + static_cast<int>(i % slots.width), row = v.y1 + static_cast<int>(i / slots.width);
+            const long long X = lattice.x(col), Y = lattice.y(col, row);
+            for (int k = 0; k < 6; ++k) {
+                int nc = 0, nr = 0;
+                if (lattice.neighbour(col, row, k, nc, nr) &&
+                    slots.of[static_cast<std::size_t>(nr - v.y1) * slots.width + (nc - v.x1)] == s)
+                    continue;
+                edges.emplace_back(Lattice::cornerKey(X, Y, k), Lattice::cornerKey(X, Y, k + 1));
+            }
+        }
+        std::sort(edges.begin(), edges.end());
+        used.assign(edges.size(), 0);
+        cairo_new_path(cr);
+        for (std::size_t e = 0; e < edges.size(); ++e) {
+            if (used[e]) continue;
+            used[e] = 1;
+            const std::uint64_t start = edges[e].first;
+            auto p = point(start);
+            cairo_move_to(cr, p.first, p.second);
+            for (std::uint64_t at = edges[e].second; at != start;) {
+                const auto found = std::lower_bound(edges.begin(), edges.end(), std::make_pair(at, std::uint64_t(0)));
+                if (found == edges.end() || found->first != at) break;   // cannot happen: boundaries close
+                const std::size_t f = static_cast<std::size_t>(found - edges.begin());
+                if (used[f]) break;
+                used[f] = 1;
+                p = point(at);
+                cairo_line_to(cr, p.first, p.second);
+                at = found->second;
+            }
+            cairo_close_path(cr);
+        }
+        const Rgb c = rgb(slots.colour[s]);
+        cairo_set_source_rgb(cr, c.r, c.g, c.b);
+        cairo_fill(cr);
+    }
 }
 
-// Every edge once: per column the zigzag of its left side and the top edge
-// of each hexagon, the bottom edge of its last one, and the parts of its
-// right side that the next column's left side does not cover. Stroked a
-// few columns at a time: a reader turns each stroke into shapes, and one
-// stroke of a million hexagons costs it gigabytes.
-void strokeOutlines(cairo_t* cr, const hexgeom::CellRange& cells, const hexgeom::CellRange& v, double p) {
-    for (int col = v.x1; col <= v.x2; ++col) {
-        if ((col - v.x1) % 8 == 0) cairo_stroke(cr);
-        const Place first = hexOrigin(cells, p, col, v.y1);
-        const double x = first.x, rows = v.y2 - v.y1 + 1.0;
-        const double bottom = first.y + rows * p;
-        cairo_move_to(cr, x + p / 3, first.y);
-        for (int row = v.y1; row <= v.y2; ++row) {
-            const double y = first.y + (row - v.y1) * p;
-            cairo_line_to(cr, x, y + p / 2);
-            cairo_line_to(cr, x + p / 3, y + p);
+// Every hex edge lies on one of three families of straight lines: across
+// (the flats), rising and falling (the slants). Along a line of the grid
+// edges alternate with gaps of twice their length (a flat is followed by
+// a hexagon's width, a slant by a hexagon's long diagonal), so a run of
+// edges on one line is one dashed line. An edge is on line `line` (its
+// family and the line's place) and starts at lattice column `start`.
+struct GridEdge {
+    long long line, start;
+    bool operator<(const GridEdge& o) const { return line != o.line ? line < o.line : start < o.start; }
+};
+
+enum Family { kAcross = 0, kRising = 1, kFalling = 2 };
+
+// The edges of the outline: per hex its top and its left slants, and the
+// other three where no visible hex shares them.
+void outlineEdges(const Lattice& lattice, const hexgeom::CellRange& v, std::vector<GridEdge>& across,
+                  std::vector<GridEdge>& slants) {
+    const auto add = [&](Family f, long long invariant, long long start) {
+        (f == kAcross ? across : slants).push_back(GridEdge{invariant * 3 + f, start});
+    };
+    for (int row = v.y1; row <= v.y2; ++row)
+        for (int col = v.x1; col <= v.x2; ++col) {
+            const long long X = lattice.x(col), Y = lattice.y(col, row);
+            int nc = 0, nr = 0;
+            add(kRising, X + Y + 1, X);   // edge 0, upper left
+            add(kAcross, Y, X + 1);       // edge 1, top
+            add(kFalling, X - Y - 1, X);  // edge 5, lower left
+            if (!lattice.neighbour(col, row, 2, nc, nr)) add(kFalling, X - Y + 3, X + 3);
+            if (!lattice.neighbour(col, row, 3, nc, nr)) add(kRising, X + Y + 5, X + 3);
+            if (!lattice.neighbour(col, row, 4, nc, nr)) add(kAcross, Y + 2, X + 1);
         }
-        for (int row = v.y1; row <= v.y2; ++row) {
-            const double y = first.y + (row - v.y1) * p;
-            cairo_move_to(cr, x + p / 3, y);
-            cairo_line_to(cr, x + p, y);
-        }
-        cairo_move_to(cr, x + p / 3, bottom);
-        cairo_line_to(cr, x + p, bottom);
-        if (col == v.x2) {
-            cairo_move_to(cr, x + p, first.y);
-            for (int row = v.y1; row <= v.y2; ++row) {
-                const double y = first.y + (row - v.y1) * p;
-                cairo_line_to(cr, x + 4 * p / 3, y + p / 2);
-                cairo_line_to(cr, x + p, y + p);
-            }
-        } else if (col % 2 == 0) {
-            // The next column sits half a hexagon higher: the last half
-            // edge at the bottom is this column's alone.
-            cairo_move_to(cr, x + 4 * p / 3, bottom - p / 2);
-            cairo_line_to(cr, x + p, bottom);
-        } else {
-            cairo_move_to(cr, x + p, first.y);
-            cairo_line_to(cr, x + 4 * p / 3, first.y + p / 2);
-        }
+}
+
+// Runs of edges one period apart on one line: calls run(line, first, last).
+template <typename Run>
+long long forRuns(std::vector<GridEdge>& edges, long long period, Run run) {
+    std::sort(edges.begin(), edges.end());
+    long long runs = 0;
+    for (std::size_t i = 0; i < edges.size();) {
+        std::size_t j = i + 1;
+        while (j < edges.size() && edges[j].line == edges[i].line && edges[j].start == edges[j - 1].start + period) ++j;
+        run(edges[i].line, edges[i].start, edges[j - 1].start);
+        ++runs;
+        i = j;
     }
+    return runs;
+}
+
+long long floorDiv3(long long a) { return a >= 0 ? a / 3 : -((-a + 2) / 3); }
+
+void strokeOutlines(cairo_t* cr, const Lattice& lattice, const hexgeom::CellRange& v) {
+    std::vector<GridEdge> across, slants;
+    outlineEdges(lattice, v, across, slants);
+    const double q = lattice.quarter(), h = lattice.half();
+    // Stroked some hundred lines at a time: a reader turns each stroke into
+    // shapes, and one stroke of a whole map's dashes costs it much memory.
+    long long pending = 0;
+    const auto flush = [&] {
+        if (++pending % 256 == 0) cairo_stroke(cr);
+    };
+    const double acrossDash[] = {2 * q, 4 * q};
+    cairo_set_dash(cr, acrossDash, 2, 0);
+    forRuns(across, 6, [&](long long line, long long first, long long last) {
+        const double y = lattice.uy(floorDiv3(line));
+        cairo_move_to(cr, lattice.ux(first), y);
+        cairo_line_to(cr, lattice.ux(last + 2), y);
+        flush();
+    });
     cairo_stroke(cr);
+    const double side = std::hypot(q, h);
+    const double slantDash[] = {side, 2 * side};
+    cairo_set_dash(cr, slantDash, 2, 0);
+    forRuns(slants, 3, [&](long long line, long long first, long long last) {
+        const long long invariant = floorDiv3(line);
+        const bool rising = line - 3 * invariant == kRising;
+        // Rising lines keep x + y, falling ones x - y.
+        const auto yAt = [&](long long x) { return rising ? invariant - x : x - invariant; };
+        cairo_move_to(cr, lattice.ux(first), lattice.uy(yAt(first)));
+        cairo_line_to(cr, lattice.ux(last + 1), lattice.uy(yAt(last + 1)));
+        flush();
+    });
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
 }
 
 // Glyphs of the ten digits in the context's current font.
@@ -235,6 +405,13 @@ struct Digits {
             x += advance;
         }
     }
+
+    // The same as text: the digits, their middle and their baseline.
+    void add(TextItem& item, const std::string& text, double cx, double cy) const {
+        item.text = text;
+        item.middle = cx;
+        item.baseline = cy + height / 2;
+    }
 };
 
 void showGlyphs(cairo_t* cr, std::vector<cairo_glyph_t>& glyphs) {
@@ -246,54 +423,50 @@ std::string labelText(int e) { return e < 0 ? std::string() : std::to_string(e);
 
 }  // namespace
 
+namespace {
+
+// Label text height: "10" takes about half the hexagon's width; with hex
+// numbers the label moves into the lower half and shrinks a little.
+double labelSize(const Style& style) {
+    const double room = std::min(style.grid.across, style.grid.step());
+    return style.numbers ? 0.34 * room : 0.42 * room;
+}
+
+// Hex numbers within the hexagon's top flat, a digit being 0.64 em wide.
+// The whole map's size for hex numbers, their digits and one number.
+int numberedW(const HxMap& map, const Numbering& n) { return n.mapW > 0 ? n.mapW : map.xs(); }
+int numberedH(const HxMap& map, const Numbering& n) { return n.mapW > 0 ? n.mapH : map.ys(); }
+int numberDigits(const HxMap& map, const Numbering& n) {
+    return hexnum::digits(numberedW(map, n)) + hexnum::digits(numberedH(map, n));
+}
+std::string numberOf(const HxMap& map, const Numbering& n, int col, int row) {
+    return hexnum::number(col + n.dx, row + n.dy, numberedW(map, n), numberedH(map, n));
+}
+
+double numberSize(const HxMap& map, const Grid& g, const Numbering& numbering) {
+    const double digitsWide = numberDigits(map, numbering);
+    return std::min(0.2 * g.across, 0.93 * (g.wide / 2) / (0.64 * static_cast<double>(digitsWide)));
+}
+
+}  // namespace
+
 void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& cells,
           const hexgeom::CellRange& visible, const Style& style, Fonts& fonts) {
     if (visible.empty()) return;
-    const double p = style.pitch;
-
-    // Runs of one colour down a column, grouped by colour in the order the
-    // colours first turn up: one path per colour, one outline per run.
-    struct Run {
-        int col, row, count;
-    };
-    std::unordered_map<hxpic::Pixel, std::size_t> slot;
-    std::vector<hxpic::Pixel> order;
-    std::vector<std::vector<Run>> groups;
-    for (int col = visible.x1; col <= visible.x2; ++col) {
-        hxpic::Pixel last = 0;
-        std::size_t lastSlot = 0;
-        for (int row = visible.y1; row <= visible.y2; ++row) {
-            const hxpic::Pixel colour = colours.cell(map.terrainRow(row)[col], map.elevationRow(row)[col]);
-            if (row > visible.y1 && colour == last) {
-                ++groups[lastSlot].back().count;
-                continue;
-            }
-            auto found = slot.find(colour);
-            if (found == slot.end()) {
-                found = slot.emplace(colour, groups.size()).first;
-                order.push_back(colour);
-                groups.emplace_back();
-            }
-            last = colour;
-            lastSlot = found->second;
-            groups[lastSlot].push_back(Run{col, row, 1});
-        }
-    }
-
+    const Grid& g = style.grid;
+    const Lattice lattice(cells, g, visible);
     cairo_save(cr);
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
-    for (std::size_t k = 0; k < groups.size(); ++k) {
-        cairo_new_path(cr);
-        for (const Run& run : groups[k]) {
-            const Place o = hexOrigin(cells, p, run.col, run.row);
-            if (run.count == 1) addHexagon(cr, o.x, o.y, p);
-            else addColumnRun(cr, o.x, o.y, run.count, p);
-        }
-        const Rgb c = rgb(order[k]);
-        cairo_set_source_rgb(cr, c.r, c.g, c.b);
-        cairo_fill(cr);
+    // In stripes of rows of some forty thousand cells: a path's text in an
+    // SVG must stay below the 10 MB that XML readers take in one
+    // attribute. Each stripe reaches one row into the next, which paints
+    // that row again: the anti-aliased edge where they meet lies under
+    // solid paint of its own colour, and no seam shows.
+    const int across = visible.x2 - visible.x1 + 1;
+    const int stripe = std::max(2, 40000 / across);
+    for (int top = visible.y1; top <= visible.y2; top += stripe) {
+        const hexgeom::CellRange part{visible.x1, top, visible.x2, std::min(visible.y2, top + stripe)};
+        fillRegions(cr, map, colours, Lattice(cells, g, part), part);
     }
-    groups.clear();
 
     if (style.outline > 0) {
         cairo_new_path(cr);
@@ -301,14 +474,12 @@ void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const he
         cairo_set_line_width(cr, style.outline);
         cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
         cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
-        strokeOutlines(cr, cells, visible, p);
+        strokeOutlines(cr, lattice, visible);
     }
 
-    if (style.labels) {
-        // Sized so that "10" takes about half the hexagon's width; with hex
-        // numbers the label moves into the lower half and shrinks a little.
-        const double size = style.numbers ? 0.34 * p : 0.42 * p;
-        const double middle = style.numbers ? 0.68 * p : 0.5 * p;
+    if (style.labels && style.glyphs) {
+        const double size = labelSize(style);
+        const double middle = style.numbers ? 0.68 * g.across : 0.5 * g.across;
         fonts.use(cr, size);
         cairo_set_source_rgb(cr, 0, 0, 0);
         const Digits digits(cr);
@@ -318,36 +489,101 @@ void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const he
             for (int col = visible.x1; col <= visible.x2; ++col) {
                 const int e = static_cast<signed char>(elevation[col]);
                 if (e <= 0) continue;
-                const Place o = hexOrigin(cells, p, col, row);
-                digits.add(glyphs, labelText(e), o.x + 2 * p / 3, o.y + middle);
+                const Place o = hexOrigin(cells, g, col, row);
+                digits.add(glyphs, labelText(e), o.x + g.wide / 2, o.y + middle);
             }
             if (glyphs.size() > 4096) showGlyphs(cr, glyphs);
         }
         showGlyphs(cr, glyphs);
     }
     cairo_restore(cr);
-    if (style.numbers) drawNumbers(cr, map, cells, visible, p, fonts, style.numbering);
+    if (style.numbers && style.glyphs) drawNumbers(cr, map, cells, visible, g, fonts, style.numbering);
+}
+
+void textItems(const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
+               const Style& style, bool numbers, Fonts& fonts, const std::function<void(const TextItem&)>& out) {
+    if (visible.empty() || !style.labels || (numbers && !style.numbers)) return;
+    const Grid& g = style.grid;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+    cairo_t* cr = cairo_create(surface);
+    TextItem item;
+    item.size = numbers ? numberSize(map, g, style.numbering) : labelSize(style);
+    fonts.use(cr, item.size);
+    const Digits digits(cr);
+    const double middle = style.numbers ? 0.68 * g.across : 0.5 * g.across;
+    for (int row = visible.y1; row <= visible.y2; ++row) {
+        const char* elevation = map.elevationRow(row);
+        for (int col = visible.x1; col <= visible.x2; ++col) {
+            const Place o = hexOrigin(cells, g, col, row);
+            if (numbers) {
+                digits.add(item, numberOf(map, style.numbering, col, row), o.x + g.wide / 2,
+                           o.y + 0.1 * g.across + digits.height / 2);
+            } else {
+                const int e = static_cast<signed char>(elevation[col]);
+                if (e <= 0) continue;
+                digits.add(item, labelText(e), o.x + g.wide / 2, o.y + middle);
+            }
+            out(item);
+        }
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
+Shapes countShapes(const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& v,
+                   const Style& style) {
+    Shapes s;
+    if (v.empty()) return s;
+    const long long cols = v.x2 - v.x1 + 1LL, rows = v.y2 - v.y1 + 1LL;
+    const long long digits = numberDigits(map, style.numbering);
+    // Each edge between two colours is a corner in both colours' paths;
+    // the picture's rim is one in the colour inside.
+    s.corners = 2 * (2 * rows + cols) + 4;
+    for (int row = v.y1; row <= v.y2; ++row) {
+        const char* t = map.terrainRow(row);
+        const char* e = map.elevationRow(row);
+        const char* tBelow = row < v.y2 ? map.terrainRow(row + 1) : nullptr;
+        const char* eBelow = row < v.y2 ? map.elevationRow(row + 1) : nullptr;
+        const char* tAbove = row > v.y1 ? map.terrainRow(row - 1) : nullptr;
+        const char* eAbove = row > v.y1 ? map.elevationRow(row - 1) : nullptr;
+        for (int col = v.x1; col <= v.x2; ++col) {
+            const hxpic::Pixel c = colours.cell(t[col], e[col]);
+            // Below, and the right neighbours: each edge once.
+            if (tBelow && colours.cell(tBelow[col], eBelow[col]) != c) s.corners += 2;
+            if (col < v.x2) {
+                const bool even = col % 2 == 0;
+                if (colours.cell(t[col + 1], e[col + 1]) != c) s.corners += 2;
+                const char* t2 = even ? tBelow : tAbove;
+                const char* e2 = even ? eBelow : eAbove;
+                if (t2 && colours.cell(t2[col + 1], e2[col + 1]) != c) s.corners += 2;
+            }
+            if (style.labels) {
+                const int el = static_cast<signed char>(e[col]);
+                if (el > 0) s.glyphs += el >= 100 ? 3 : el >= 10 ? 2 : 1;
+            }
+        }
+    }
+    if (style.numbers) s.glyphs += cols * rows * digits;
+    // Lines across: two per row; slanted: about one per row and column of
+    // each family.
+    if (style.outline > 0) s.lines = 2 * rows + 2 + 2 * (2 * rows + cols + 2);
+    return s;
 }
 
 void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
-                 double pitch, Fonts& fonts, const Numbering& numbering) {
+                 const Grid& g, Fonts& fonts, const Numbering& numbering) {
     if (visible.empty()) return;
-    const int mapW = numbering.mapW > 0 ? numbering.mapW : map.xs();
-    const int mapH = numbering.mapW > 0 ? numbering.mapH : map.ys();
     cairo_save(cr);
-    // Within the hexagon's width a tenth of the way down (0.73 of the
-    // height), a digit being 0.64 em wide.
-    const std::size_t digitsWide = static_cast<std::size_t>(hexnum::digits(mapW) + hexnum::digits(mapH));
-    const double size = std::min(0.2 * pitch, 0.62 * pitch / (0.64 * static_cast<double>(digitsWide)));
-    fonts.use(cr, size);
+    // A tenth of the way down, within the top flat's width.
+    fonts.use(cr, numberSize(map, g, numbering));
     cairo_set_source_rgb(cr, 0, 0, 0);
     const Digits digits(cr);
     std::vector<cairo_glyph_t> glyphs;
     for (int row = visible.y1; row <= visible.y2; ++row) {
         for (int col = visible.x1; col <= visible.x2; ++col) {
-            const Place o = hexOrigin(cells, pitch, col, row);
-            digits.add(glyphs, hexnum::number(col + numbering.dx, row + numbering.dy, mapW, mapH), o.x + 2 * pitch / 3,
-                       o.y + 0.1 * pitch + digits.height / 2);
+            const Place o = hexOrigin(cells, g, col, row);
+            digits.add(glyphs, numberOf(map, numbering, col, row), o.x + g.wide / 2,
+                       o.y + 0.1 * g.across + digits.height / 2);
         }
         if (glyphs.size() > 4096) showGlyphs(cr, glyphs);
     }

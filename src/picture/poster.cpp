@@ -127,12 +127,28 @@ using Surface = std::unique_ptr<cairo_surface_t, Deleter<cairo_surface_t, cairo_
 using Context = std::unique_ptr<cairo_t, Deleter<cairo_t, cairo_destroy>>;
 
 struct Sink {
+    explicit Sink(std::FILE* f) : file(f) {}
     std::FILE* file;
     int error = 0;
+    // Keep the document's last bytes back, to write more before its end.
+    bool holdTail = false;
+    std::string tail;
 };
 
 cairo_status_t writeToFile(void* closure, const unsigned char* data, unsigned int length) {
     Sink* sink = static_cast<Sink*>(closure);
+    if (sink->holdTail) {
+        sink->tail.append(reinterpret_cast<const char*>(data), length);
+        constexpr std::size_t kKept = 64;
+        if (sink->tail.size() <= 4 * kKept) return CAIRO_STATUS_SUCCESS;
+        const std::size_t out = sink->tail.size() - kKept;
+        if (std::fwrite(sink->tail.data(), 1, out, sink->file) != out) {
+            if (sink->error == 0) sink->error = errno ? errno : EIO;
+            return CAIRO_STATUS_WRITE_ERROR;
+        }
+        sink->tail.erase(0, out);
+        return CAIRO_STATUS_SUCCESS;
+    }
     if (std::fwrite(data, 1, length, sink->file) != length) {
         if (sink->error == 0) sink->error = errno ? errno : EIO;
         return CAIRO_STATUS_WRITE_ERROR;
@@ -173,16 +189,18 @@ struct Drawing {
 
     // The map with its top-left corner at the user origin, `pitch` user
     // units per hex, limited to the cells that reach into the rectangle.
+    hxvec::Grid grid(double pitch) const { return hxvec::Grid::of(doc.shape, pitch); }
+
     void map(cairo_t* cr, double pitch, double outline, double x, double y, double w, double h, bool labels) {
         hxvec::Style style;
-        style.pitch = pitch;
+        style.grid = grid(pitch);
         style.outline = outline;
         style.labels = labels;
         style.numbers = doc.numbers && labels;
         style.numbering = hxvec::Numbering{doc.numberDx, doc.numberDy, doc.mapW, doc.mapH};
-        const hexgeom::CellRange visible = hxvec::cellsIn(doc.cells, pitch, x, y, w, h);
+        const hexgeom::CellRange visible = hxvec::cellsIn(doc.cells, style.grid, x, y, w, h);
         if (doc.background != 0) {
-            const hxvec::Size size = hxvec::pictureSize(doc.cells, pitch);
+            const hxvec::Size size = hxvec::pictureSize(doc.cells, style.grid);
             const hxvec::Rgb bg = hxvec::rgb(doc.background);
             cairo_save(cr);
             cairo_rectangle(cr, 0, 0, size.w, size.h);
@@ -420,7 +438,7 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason) {
     Drawing measure(doc);
     if (doc.fitPage) {
         // The orientation that gives the larger hexes.
-        const hxvec::Size unit = hxvec::pictureSize(doc.cells, 1);
+        const hxvec::Size unit = hxvec::pictureSize(doc.cells, measure.grid(1));
         bool found = false;
         for (const Paper& paper : {doc.paper, Paper{doc.paper.h, doc.paper.w}}) {
             Layout l;
@@ -449,7 +467,7 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason) {
         reason = "the hex size must be above 0 mm";
         return false;
     }
-    const hxvec::Size size = hxvec::pictureSize(doc.cells, doc.hexMm);
+    const hxvec::Size size = hxvec::pictureSize(doc.cells, measure.grid(doc.hexMm));
     if (!layout(size.w, size.h, doc.paper, doc.margin, doc.overlap, out, reason)) return false;
     out.pitch = doc.hexMm;
     if (!out.index) {
@@ -489,7 +507,7 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason) {
 bool writePdf(const Document& doc, std::FILE* file, std::string& error) {
     Layout l;
     if (!planPdf(doc, l, error)) return false;
-    Sink sink{file};
+    Sink sink(file);
     Surface surface(cairo_pdf_surface_create_for_stream(writeToFile, &sink, l.paper.w * kPointsPerMm,
                                                         l.paper.h * kPointsPerMm));
     cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "tarven-render");
@@ -530,8 +548,21 @@ double svgLegendText(double hexMm) { return std::max(3.0, std::min(8.0, 0.3 * he
 
 }  // namespace
 
+hxvec::Shapes countShapes(const Document& doc, double pitch) {
+    HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    hxvec::Style style;
+    style.grid = hxvec::Grid::of(doc.shape, pitch);
+    style.outline = hxvec::outlineWidthMm(pitch);
+    style.labels = readableLabels(pitch);
+    style.numbers = doc.numbers && style.labels;
+    return hxvec::countShapes(doc.map, colours, doc.cells, style);
+}
+
+bool svgText(const Document& doc) { return readableLabels(doc.hexMm); }
+
 SvgSize svgSize(const Document& doc) {
-    const hxvec::Size size = hxvec::pictureSize(doc.cells, doc.hexMm);
+    const hxvec::Size size = hxvec::pictureSize(doc.cells, hxvec::Grid::of(doc.shape, doc.hexMm));
     const double pad = hxvec::outlineWidthMm(doc.hexMm);
     SvgSize s{size.w + pad, size.h + pad};
     if (doc.legend) {
@@ -552,7 +583,8 @@ bool writeSvg(const Document& doc, std::FILE* file, std::string& error) {
         return false;
     }
     const SvgSize size = svgSize(doc);
-    Sink sink{file};
+    Sink sink(file);
+    sink.holdTail = true;
     // The drawing's units are millimetres, and the document says so.
     Surface surface(cairo_svg_surface_create_for_stream(writeToFile, &sink, size.w, size.h));
     cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_MM);
@@ -566,19 +598,69 @@ bool writeSvg(const Document& doc, std::FILE* file, std::string& error) {
     }
     cairo_save(cr.get());
     cairo_translate(cr.get(), pad / 2, pad / 2);
-    const hxvec::Size picture = hxvec::pictureSize(doc.cells, doc.hexMm);
     hxvec::Style style;
-    style.pitch = doc.hexMm;
+    style.grid = d.grid(doc.hexMm);
+    const hxvec::Size picture = hxvec::pictureSize(doc.cells, style.grid);
     style.outline = pad;
-    style.numbers = doc.numbers;
+    style.labels = svgText(doc);
+    style.numbers = doc.numbers && style.labels;
     style.numbering = hxvec::Numbering{doc.numberDx, doc.numberDy, doc.mapW, doc.mapH};
+    // Labels and numbers go in as text elements after cairo's drawing, a
+    // row of hexes in each: cairo would write every digit as an element of
+    // its own, which makes files of tens of megabytes that readers refuse.
+    style.glyphs = false;
+    if (doc.numbers && !style.labels && doc.warn)
+        doc.warn("the SVG leaves out hex numbers: hexes under " + mm(kMinLabelMm) + " mm are too small to read them");
     hxvec::draw(cr.get(), doc.map, d.colours, doc.cells, doc.cells, style, d.fonts);
     cairo_restore(cr.get());
     if (!d.legend.empty())
         hxvec::drawLegend(cr.get(), d.legend, 0, picture.h + pad, size.w, svgLegendText(doc.hexMm), d.fonts);
-    if (doc.progress) doc.progress(1);
     cr.reset();
-    return finish(surface.get(), sink, error);
+    if (!finish(surface.get(), sink, error)) return false;
+    // The text, before the document's end that the sink held back.
+    const std::size_t end = sink.tail.rfind("</svg>");
+    if (end == std::string::npos) {
+        error = "the SVG writer ended its document in an unknown way";
+        return false;
+    }
+    std::string text;
+    const auto flush = [&](bool last) {
+        if (!last && text.size() < (1u << 16)) return true;
+        const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        text.clear();
+        return ok;
+    };
+    bool ok = std::fwrite(sink.tail.data(), 1, end, file) == end;
+    // Each label centred on its hexagon, the labels of one kind in a group
+    // that gives their font and size.
+    for (const bool numbers : {false, true}) {
+        if (!style.labels || (numbers && !style.numbers)) continue;
+        bool opened = false;
+        char number[96];
+        hxvec::textItems(doc.map, doc.cells, doc.cells, style, numbers, d.fonts, [&](const hxvec::TextItem& item) {
+            if (!opened) {
+                std::snprintf(number, sizeof number,
+                              "<g font-family=\"DejaVu Sans\" font-size=\"%.3f\" text-anchor=\"middle\">\n", item.size);
+                text += number;
+                opened = true;
+            }
+            std::snprintf(number, sizeof number, "<text x=\"%.2f\" y=\"%.2f\">", item.middle + pad / 2,
+                          item.baseline + pad / 2);
+            text += number;
+            text += item.text + "</text>\n";
+            ok = ok && flush(false);
+        });
+        if (opened) text += "</g>\n";
+    }
+    ok = ok && flush(true) &&
+         std::fwrite(sink.tail.data() + end, 1, sink.tail.size() - end, file) == sink.tail.size() - end &&
+         std::fflush(file) == 0;
+    if (!ok) {
+        error = std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    if (doc.progress) doc.progress(1);
+    return true;
 }
 
 }  // namespace poster

@@ -113,26 +113,23 @@ std::string cellCount(std::uint64_t some, const HxMap& map) {
 }  // namespace
 
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> known = {{"--help", false},  {"--version", false}, {"--quiet", false, 'q'},
-                                           {"--zoom", true},   {"--encoding", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, {{"--zoom", true}, {"--encoding", true}}, true, 2,
+                           "an input and an output file are needed", flags, given, files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     bool zoomGiven = false;
     for (const GivenOption& g : given) {
-        if (g.name == "--help") {
-            o.help = true;
-        } else if (g.name == "--version") {
-            o.version = true;
-        } else if (g.name == "--quiet") {
-            o.quiet = true;
-        } else if (g.name == "--encoding") {
+        if (g.name == "--encoding") {
             if (!exchange::parseEncoding(g.value, o.encoding)) {
                 reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(g.value);
                 return false;
             }
-        } else if (!parseInt(g.value, o.zoom)) {
-            reason = "the zoom must be a whole number, not " + quoted(g.value);
+        } else if (!parseInteger("--zoom", g.value, hexgeom::kMinZoom, hexgeom::kMaxZoom, o.zoom, reason)) {
             return false;
         } else {
             zoomGiven = true;
@@ -140,10 +137,6 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
     }
     o.zoomGiven = zoomGiven;
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input and an output file are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.output = files[1];
     const std::string in = extensionOf(o.input), out = extensionOf(o.output);
@@ -198,22 +191,13 @@ UnsavableCells countUnsavable(const HxMap& map) {
     return n;
 }
 
-int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    ConvertOptions o;
-    std::string reason;
-    if (!parseConvertArguments(args, o, reason)) {
-        err << "tarven-convert: " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    if (o.help || o.version) {
-        if (o.help) out << kUsage;
-        else out << "tarven-convert (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed("tarven-convert", out, err) ? kDone : kFailed;
-    }
+namespace {
+
+int convert(ConvertOptions o, std::ostream&, std::ostream& err) {
     const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
     std::string error;
     if (!checkOutput(o.output, {o.input}, error)) {
-        err << "tarven-convert: " << error << "\n";
+        err << "tarven-convert: " << printable(error) << "\n";
         return kFailed;
     }
 
@@ -226,7 +210,7 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         std::uint64_t guessed = 0;
         if (!exchange::readTileMap(o.input, exchange::Limits{}, tiles, error) ||
             !exchange::importMap(tiles, map, guessed, error)) {
-            err << "tarven-convert: " << quoted(o.input) << ": " << error << "\n";
+            err << "tarven-convert: " << printable(quoted(o.input) + ": " + error) << "\n";
             return kFailed;
         }
         // A Tiled map converted again keeps its tile size.
@@ -238,19 +222,11 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     progress.update(0.4);
 
     if (outExt == "map") {
-        // Tarven's own save, through a temporary file of its own that the
-        // signal cleanup does not know: the signals wait until it is done.
-        sigset_t stop, before;
-        sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
-        sigaddset(&stop, SIGHUP);
-        pthread_sigmask(SIG_BLOCK, &stop, &before);
+        // Tarven's own save, through the same safe save as every output,
+        // whose temporary file the signal clean-up removes.
         const bool saved = map.saveMap(o.output.c_str());
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-        std::fflush(stdout);
         if (!saved) {
-            err << "tarven-convert: cannot write " << quoted(o.output) << ": " << map.lastError() << "\n";
+            err << "tarven-convert: " << printable("cannot write " + quoted(o.output) + ": " + map.lastError()) << "\n";
             return kFailed;
         }
         progress.finish();
@@ -272,7 +248,7 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
                                            tilesetImagePath(o.output, "elevations", o.zoom)};
     for (std::size_t k = 1; k < outputs.size(); ++k)
         if (!checkOutput(outputs[k], {o.input}, error)) {
-            err << "tarven-convert: " << error << "\n";
+            err << "tarven-convert: " << printable(error) << "\n";
             return kFailed;
         }
     // What could not be read back is not written.
@@ -280,6 +256,12 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (cells > exchange::Limits{}.maxCells) {
         err << "tarven-convert: " << quoted(o.input) << ": the map of " << map.xs() << " x " << map.ys()
             << " cells is larger than the " << exchange::Limits{}.maxCells << " cells a tile map can have\n";
+        return kFailed;
+    }
+    // The tileset images are drawn with the label font.
+    if (!roomForFonts()) {
+        err << "tarven-convert: out of memory: the label font cannot start within the address-space limit "
+               "(ulimit -v)\n";
         return kFailed;
     }
     const exchange::ExportedMap exported =
@@ -300,11 +282,17 @@ int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     OutputFile* const order[] = {&files[1], &files[2], &files[0]};
     ok = ok && commitAll(order, 3, error);
     if (!ok) {
-        err << "tarven-convert: " << error << "\n";
+        err << "tarven-convert: " << printable(error) << "\n";
         return kFailed;
     }
     progress.finish();
     return kDone;
+}
+
+}  // namespace
+
+int runConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return runTool<ConvertOptions>(Tool{"tarven-convert", kUsage}, args, out, err, parseConvertArguments, convert);
 }
 
 }  // namespace tools

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cairo.h>
+#include <nlohmann/json.hpp>
 
 #include "hxmap.h"
 #include "maprows.h"
@@ -26,6 +27,7 @@
 #include "hxterrains.h"
 #include "hxvector.h"
 #include "outputfile.h"
+#include "pngbands.h"
 #include "pngrender.h"
 #include "poster.h"
 #include "progress.h"
@@ -100,12 +102,15 @@ bool knownOutputKind(const std::string& path) {
 bool parseCells(const std::string& text, RenderOptions& o) {
     int v[4];
     std::size_t start = 0;
+    std::string unused;
     for (int k = 0; k < 4; ++k) {
         const std::size_t comma = k < 3 ? text.find(',', start) : text.size();
-        if (comma == std::string::npos || !parseInt(text.substr(start, comma - start), v[k])) return false;
+        if (comma == std::string::npos ||
+            !parseInteger("--cells", text.substr(start, comma - start), k < 2 ? 0 : 1,
+                          std::numeric_limits<int>::max(), v[k], unused))
+            return false;
         start = comma + 1;
     }
-    if (v[0] < 0 || v[1] < 0 || v[2] < 1 || v[3] < 1) return false;
     o.wholeMap = false;
     o.cellX = v[0];
     o.cellY = v[1];
@@ -116,32 +121,11 @@ bool parseCells(const std::string& text, RenderOptions& o) {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// A number without sign such as "25.4", within lo..hi.
-bool parseDecimal(const std::string& text, double lo, double hi, double& value) {
-    if (text.empty() || text.size() > 15) return false;
-    int dots = 0, digits = 0;
-    for (char c : text) {
-        if (c == '.') ++dots;
-        else if (c >= '0' && c <= '9') ++digits;
-        else return false;
-    }
-    if (dots > 1 || digits == 0) return false;
-    const double v = std::strtod(text.c_str(), nullptr);
-    if (!(v >= lo && v <= hi)) return false;
-    value = v;
-    return true;
-}
-
 bool parseSize(const std::string& text, int& w, int& h) {
     const std::size_t x = text.find_first_of("xX");
-    if (x == std::string::npos) return false;
-    double a = 0, b = 0;
-    if (!parseDecimal(text.substr(0, x), 1, kMaxPictureWidth, a) ||
-        !parseDecimal(text.substr(x + 1), 1, kMaxPictureWidth, b) || a != std::floor(a) || b != std::floor(b))
-        return false;
-    w = static_cast<int>(a);
-    h = static_cast<int>(b);
-    return true;
+    std::string unused;
+    return x != std::string::npos && parseInteger("--fit", text.substr(0, x), 1, int(kMaxPictureWidth), w, unused) &&
+           parseInteger("--fit", text.substr(x + 1), 1, int(kMaxPictureWidth), h, unused);
 }
 
 bool parseColour(const std::string& text, hxpic::Pixel& colour) {
@@ -162,132 +146,108 @@ bool parseColour(const std::string& text, hxpic::Pixel& colour) {
     return true;
 }
 
-// Options that take a value, and what their value must be.
+// Options that take a value, and what their value must be where the
+// number readers do not say it.
 struct ValueOption {
     const char* name;
     const char* wants;
 };
 const ValueOption kValueOptions[] = {
-    {"--zoom", "a whole number"},
-    {"--max-pixels", "a whole number of at least 1"},
+    {"--zoom", ""},
+    {"--max-pixels", ""},
     {"--cells", "X,Y,W,H with X, Y at least 0 and W, H at least 1"},
-    {"--hex-mm", "a size from 0.5 to 1000 mm"},
+    {"--hex-mm", ""},
     {"--paper", "a4, letter, a3 or WxHmm with sides from 50 to 5000 mm"},
-    {"--margin-mm", "a size from 0 to 1000 mm"},
-    {"--overlap-mm", "a size from 0 to 1000 mm"},
-    {"--max-pages", "a whole number from 1 to 1000000"},
-    {"--dpi", "a resolution from 1 to 100000"},
+    {"--margin-mm", ""},
+    {"--overlap-mm", ""},
+    {"--max-pages", ""},
+    {"--dpi", ""},
     {"--fit", "WxH in pixels, such as 1200x800"},
     {"--background", "none, white or #RRGGBB"},
+    {"--shape", "regular or window"},
+    {"--grid-px", "a whole number of pixels from 8 to 4000"},
+    {"--vtt", "foundry"},
+    {"--max-shapes", "a whole number of at least 1"},
 };
 
-bool setValue(const std::string& name, const std::string& value, RenderOptions& o) {
-    double v = 0;
-    if (name == "--zoom") {
-        int zoom = 0;
-        if (!parseInt(value, zoom)) return false;
-        o.zoom = hexgeom::clampZoom(zoom);
-        return true;
-    }
-    if (name == "--cells") return parseCells(value, o);
-    if (name == "--max-pixels") {
-        long long limit = 0;
-        if (!parseInteger(value, 0, std::numeric_limits<long long>::max(), limit) || limit < 1 || value[0] == '-')
-            return false;
-        o.maxPixels = limit;
-        return true;
-    }
-    if (name == "--hex-mm") return parseDecimal(value, 0.5, 1000, o.hexMm);
-    if (name == "--paper") {
-        poster::Paper paper;
-        if (!poster::parsePaper(value, paper)) return false;
-        o.paper = value;
-        return true;
-    }
-    if (name == "--margin-mm") return parseDecimal(value, 0, 1000, o.marginMm);
-    if (name == "--overlap-mm") return parseDecimal(value, 0, 1000, o.overlapMm);
+// Sets an option's value; false with the reason when it is not one.
+bool setValue(const std::string& name, const std::string& value, RenderOptions& o, std::string& reason) {
+    if (name == "--zoom")   // documented: values outside 0..64 are taken as the nearest end
+        return parseInteger(name, value, hexgeom::kMinZoom, hexgeom::kMaxZoom, o.zoom, reason, OutOfRange::Clamp);
+    if (name == "--max-pixels")
+        return parseInteger(name, value, 1, std::numeric_limits<long long>::max(), o.maxPixels, reason);
+    if (name == "--hex-mm") return parseDecimal(name, value, 0.5, 1000, o.hexMm, reason);
+    if (name == "--margin-mm") return parseDecimal(name, value, 0, 1000, o.marginMm, reason);
+    if (name == "--overlap-mm") return parseDecimal(name, value, 0, 1000, o.overlapMm, reason);
+    if (name == "--dpi") return parseDecimal(name, value, 1, 100000, o.dpi, reason);
     if (name == "--max-pages") {
-        if (!parseDecimal(value, 1, 1000000, v) || v != std::floor(v)) return false;
-        o.maxPages = v;
+        long long pages = 0;
+        if (!parseInteger(name, value, 1, 1000000, pages, reason)) return false;
+        o.maxPages = static_cast<double>(pages);
         return true;
     }
-    if (name == "--dpi") return parseDecimal(value, 1, 100000, o.dpi);
-    if (name == "--fit") return parseSize(value, o.fitW, o.fitH);
-    if (name == "--background") {
+    bool ok = false;
+    if (name == "--cells") {
+        ok = parseCells(value, o);
+    } else if (name == "--paper") {
+        poster::Paper paper;
+        ok = poster::parsePaper(value, paper);
+        if (ok) o.paper = value;
+    } else if (name == "--fit") {
+        ok = parseSize(value, o.fitW, o.fitH);
+    } else if (name == "--background") {
         o.backgroundGiven = true;
-        return parseColour(value, o.background);
+        ok = parseColour(value, o.background);
     }
-    return false;
+    if (name == "--shape") {
+        ok = value == "regular" || value == "window";
+        if (ok) o.shape = value == "regular" ? hxvec::Shape::Regular : hxvec::Shape::Window;
+    } else if (name == "--grid-px") {
+        return parseInteger(name, value, 8, 4000, o.gridPx, reason);
+    } else if (name == "--vtt") {
+        ok = value == "foundry";
+        if (ok) o.vtt = value;
+    } else if (name == "--max-shapes") {
+        return parseInteger(name, value, 1, std::numeric_limits<long long>::max(), o.maxShapes, reason);
+    }
+    for (const ValueOption& v : kValueOptions)
+        if (!ok && name == v.name) reason = name + " wants " + v.wants + ", not " + quoted(value);
+    return ok;
 }
 
 }  // namespace
 
-// Pango and fontconfig end the process, instead of failing, when memory
-// runs out while they start (a thread they cannot create, an allocation
-// refused), or draw wrong labels. Under an address-space limit they start
-// only with room to spare: measured, they need about 8 MB of address space
-// and three threads' stacks; the room is twice that and more.
-bool roomForFonts() {
-    rlimit limit;
-    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
-    std::size_t stackSize = std::size_t(8) << 20;
-    pthread_attr_t attributes;
-    if (::pthread_getattr_default_np(&attributes) == 0) {
-        std::size_t size = 0;
-        if (::pthread_attr_getstacksize(&attributes, &size) == 0 && size > 0) stackSize = size;
-        ::pthread_attr_destroy(&attributes);
-    }
-    const std::size_t room = (std::size_t(20) << 20) + 3 * std::min<std::size_t>(stackSize, std::size_t(1) << 30);
-    void* probe = ::mmap(nullptr, room, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (probe == MAP_FAILED) return false;
-    ::munmap(probe, room);
-    return true;
-}
-
-
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
-    std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}, {"--quiet", false, 'q'},
-                                     {"--fit-page", false}, {"--legend", false}, {"--numbers", false},
+    std::vector<OptionSpec> known = {{"--fit-page", false}, {"--legend", false}, {"--numbers", false},
                                      {"--poster", false}};
     for (const ValueOption& v : kValueOptions) known.push_back(OptionSpec{v.name, true});
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, known, true, 2, "an input map and an output picture are needed", flags, given,
+                           files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         const std::string& name = g.name;
-        if (name == "--help") {
-            o.help = true;
-        } else if (name == "--version") {
-            o.version = true;
-        } else if (name == "--quiet") {
-            o.quiet = true;
-        } else if (name == "--fit-page" || name == "--legend" || name == "--numbers" || name == "--poster") {
+        if (name == "--fit-page" || name == "--legend" || name == "--numbers" || name == "--poster") {
             if (name == "--fit-page") o.fitPage = true;
             else if (name == "--poster") o.poster = true;
             else if (name == "--legend") o.legend = true;
             else o.numbers = true;
             o.given.push_back(name);
         } else {
-            if (!setValue(name, g.value, o)) {
-                const ValueOption* option = nullptr;
-                for (const ValueOption& v : kValueOptions)
-                    if (name == v.name) option = &v;
-                reason = name == "--zoom" ? "the zoom must be a whole number, not " + quoted(g.value)
-                                          : name + " wants " + option->wants + ", not " + quoted(g.value);
-                return false;
-            }
+            if (!setValue(name, g.value, o, reason)) return false;
             o.given.push_back(name);
         }
     }
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input map and an output picture are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.output = files[1];
     if (!knownOutputKind(o.output)) {
-        reason = "cannot tell the kind of picture of " + quoted(o.output) + " by its extension; supported: " +
+        reason = "cannot tell the kind of picture of " + tools::quoted(o.output) + " by its extension; supported: " +
                  supportedExtensions();
         return false;
     }
@@ -474,7 +434,7 @@ public:
         : map_(map), cells_(cells), extras_(extras), width_(width), mapH_(mapHeight), p_(hexgeom::pitch(zoom)),
           numbers_(extras.numbers && hexgeom::hasLabels(zoom)) {
         const hexgeom::Point viewStart{cells.x1, cells.y1};
-        shift_ = hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, p_, cells.x1, cells.y1).y;
+        shift_ = hexgeom::hexOrigin(zoom, cells.x1, cells.y1, viewStart).y - hxvec::hexOrigin(cells, hxvec::Grid::of(hxvec::Shape::Window, p_), cells.x1, cells.y1).y;
         if (extras.legend) {
             const HxTerrainSet terrains;
             const hxpic::Colours colours(terrains);
@@ -500,7 +460,7 @@ public:
             cairo_clip(cr);
             cairo_translate(cr, 0, shift_);
             if (!near.empty())
-                hxvec::drawNumbers(cr, map_, cells_, near, p_, fonts_,
+                hxvec::drawNumbers(cr, map_, cells_, near, hxvec::Grid::of(hxvec::Shape::Window, p_), fonts_,
                                    hxvec::Numbering{extras_.numberDx, extras_.numberDy, extras_.mapW, extras_.mapH});
             cairo_restore(cr);
         }
@@ -572,6 +532,143 @@ bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, c
     return file.commit(error);
 }
 
+// ---------------------------------------------------------------------------
+// PNG pictures of regular hexes, drawn with the vector drawing
+
+namespace {
+
+// Outline width in pixels of a regular PNG: one pixel, more on big hexes.
+double regularOutline(double across) { return std::max(1.0, across / 40); }
+
+// Where the picture's hexes start: half a hex down for Foundry VTT's grid,
+// else half an outline in from the edges so that the outline shows whole.
+hxvec::Place regularShift(const hexgeom::CellRange& cells, const RegularPng& png) {
+    // Foundry's columns of one parity start at its top edge, the others
+    // half a hex above it: the picture's higher columns go there. A lone
+    // even column is the top edge's own.
+    if (png.foundry) return hxvec::Place{0, cells.x1 == cells.x2 && cells.x1 % 2 == 0 ? 0 : png.across / 2};
+    const double pad = regularOutline(png.across) / 2;
+    return hxvec::Place{pad, pad};
+}
+
+// cairo's pixels carry their colour multiplied by their alpha; a PNG's do not.
+void unpremultiply(hxpic::Pixel* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const hxpic::Pixel p = pixels[i];
+        const unsigned a = p >> 24;
+        if (a == 0 || a == 255) continue;
+        const auto channel = [&](int shift) {
+            return static_cast<hxpic::Pixel>(std::min(255u, (((p >> shift) & 255u) * 255u + a / 2) / a)) << shift;
+        };
+        pixels[i] = (p & 0xff000000u) | channel(16) | channel(8) | channel(0);
+    }
+}
+
+bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const RegularPng& png, OutputFile& file,
+                    const std::string& path, const PngExtras& extras, std::string& error, Progress* progress) {
+    PictureSize size = regularPictureSize(cells, png);
+    if (!roomForFonts()) {
+        error = "out of memory: the label font cannot start within the address-space limit (ulimit -v)";
+        return false;
+    }
+    const long long mapH = size.height;
+    if (extras.legend && size.width > 0) size = withLegend(map, cells, size, extras.dpi);
+    if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
+    const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    hxvec::Fonts fonts;
+    hxvec::Style style;
+    style.grid = hxvec::Grid::of(hxvec::Shape::Regular, png.across);
+    style.outline = regularOutline(png.across);
+    // Labels from the size at which the window shows them (17 pixels),
+    // hex numbers likewise (renderRegular warns of numbers left out).
+    style.labels = png.across >= hexgeom::pitch(16);
+    style.numbers = extras.numbers && style.labels;
+    style.numbering = hxvec::Numbering{extras.numberDx, extras.numberDy, extras.mapW, extras.mapH};
+    const hxvec::Place shift = regularShift(cells, png);
+    std::vector<hxvec::LegendEntry> legend;
+    if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
+
+    pngbands::Settings settings;
+    if (extras.dpi > 0) settings.pixelsPerMetre = static_cast<unsigned>(std::lround(extras.dpi / 0.0254));
+    // The text library draws on one thread at a time.
+    settings.threads = 1;
+    if (progress) settings.progress = [progress](double done) { progress->update(done); };
+    const pngbands::DrawBand draw = [&](int top, int rows, hxpic::Pixel* pixels) {
+        if (extras.background != 0)
+            std::fill(pixels, pixels + static_cast<std::ptrdiff_t>(width) * rows, extras.background);
+        cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
+                                                                       CAIRO_FORMAT_ARGB32, width, rows, width * 4);
+        cairo_t* cr = cairo_create(surface);
+        if (top < mapH) {
+            cairo_save(cr);
+            cairo_rectangle(cr, 0, 0, width, static_cast<double>(mapH - top));
+            cairo_clip(cr);
+            cairo_translate(cr, shift.x, shift.y - top);
+            const hexgeom::CellRange visible =
+                hxvec::cellsIn(cells, style.grid, -shift.x, top - shift.y, width, rows);
+            hxvec::draw(cr, map, colours, cells, visible, style, fonts);
+            cairo_restore(cr);
+        }
+        if (!legend.empty() && top + rows > mapH) {
+            cairo_translate(cr, 0, -top);
+            hxvec::drawLegend(cr, legend, 0, static_cast<double>(mapH), width, legendTextPx(extras.dpi), fonts);
+        }
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        cairo_surface_destroy(surface);
+        unpremultiply(pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(rows));
+    };
+    std::string why;
+    const pngbands::Result result = pngbands::write(file.stream(), width, height, settings, draw, why);
+    if (progress) progress->finish();
+    if (result != pngbands::Result::Written) {
+        error = "cannot write " + quoted(path) + ": " + (why.empty() ? "unknown error" : why);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PictureSize regularPictureSize(const hexgeom::CellRange& cells, const RegularPng& png) {
+    if (cells.empty() || !(png.across > 0)) return {};
+    const hxvec::Size size = hxvec::pictureSize(cells, hxvec::Grid::of(hxvec::Shape::Regular, png.across));
+    const hxvec::Place shift = regularShift(cells, png);
+    const double pad = png.foundry ? 0 : 2 * shift.x;
+    PictureSize s;
+    s.width = static_cast<long long>(std::ceil(size.w + pad - 1e-9));
+    s.height = static_cast<long long>(std::ceil(size.h + shift.y + (png.foundry ? 0 : shift.y) - 1e-9));
+    return s;
+}
+
+bool writeRegularPicture(const HxMap& map, const hexgeom::CellRange& cells, const RegularPng& png,
+                         const std::string& path, const PngExtras& extras, std::string& error, Progress* progress) {
+    OutputFile file;
+    if (!file.open(path, error)) return false;
+    if (!writeRegularTo(map, cells, png, file, path, extras, error, progress)) return false;
+    return file.commit(error);
+}
+
+std::string foundryScene(const std::string& name, const std::string& image, const PictureSize& size,
+                         const hexgeom::CellRange& cells, int gridPx) {
+    // Foundry's flat-topped columns: type 5 (HEXEVENQ) puts its second
+    // column half a hex higher than its first, type 4 (HEXODDQ) its first
+    // half a hex higher than its second; the picture's first column is
+    // the map's, lower when the map's column is even.
+    const int type = cells.x1 % 2 == 0 ? 5 : 4;
+    nlohmann::json scene = {
+        {"name", name},
+        {"width", size.width},
+        {"height", size.height},
+        {"padding", 0},
+        {"background", {{"src", image}}},
+        {"grid", {{"type", type}, {"size", gridPx}, {"distance", 1}, {"units", "hex"}}},
+    };
+    return scene.dump(2) + "\n";
+}
+
 Format formatOf(const std::string& path) {
     const std::string ext = extensionOf(path);
     return ext == "png" ? Format::Png : ext == "pdf" ? Format::Pdf : ext == "svg" ? Format::Svg : Format::None;
@@ -590,7 +687,7 @@ namespace {
 
 // Options that do not suit the output's format, or each other.
 bool checkCombination(const RenderOptions& o, Format format, std::string& reason) {
-    const char* const pngOnly[] = {"--zoom", "--fit", "--dpi", "--max-pixels"};
+    const char* const pngOnly[] = {"--zoom", "--fit", "--dpi", "--max-pixels", "--grid-px", "--vtt"};
     const char* const pdfOnly[] = {"--fit-page", "--poster", "--paper", "--margin-mm", "--overlap-mm", "--max-pages"};
     const char* const kind = format == Format::Png ? "a PNG" : format == Format::Pdf ? "a PDF" : "an SVG";
     for (const char* name : pngOnly)
@@ -603,7 +700,35 @@ bool checkCombination(const RenderOptions& o, Format format, std::string& reason
             reason = std::string(name) + " is for PDF pages, not " + kind;
             return false;
         }
+    if (format == Format::Png && o.has("--max-shapes")) {
+        reason = "--max-shapes is for PDF and SVG pictures, not a PNG (--max-pixels bounds a PNG)";
+        return false;
+    }
     if (format == Format::Png) {
+        const bool sized = o.has("--zoom") || o.has("--fit") || o.has("--hex-mm");
+        if (o.has("--vtt") && (sized || o.shape == hxvec::Shape::Window)) {
+            reason = "--vtt draws regular hexes of --grid-px pixels (default 100), as Foundry VTT's grid does: "
+                     "give it without --zoom, --fit, --hex-mm or --shape window";
+            return false;
+        }
+        if (o.has("--vtt") && o.legend) {
+            reason = "--vtt foundry and --legend: Foundry VTT would draw its grid over the legend; make the legend "
+                     "a picture of its own";
+            return false;
+        }
+        if (o.has("--vtt") && o.gridPx > 0 && o.gridPx < 50) {
+            reason = "--vtt foundry wants --grid-px of at least 50, the smallest grid Foundry VTT draws";
+            return false;
+        }
+        if (o.has("--grid-px") && (sized || o.shape == hxvec::Shape::Window)) {
+            reason = "--grid-px sets the size of regular hexes itself: give it without --zoom, --fit, --hex-mm or "
+                     "--shape window";
+            return false;
+        }
+        if (o.has("--shape") && o.shape == hxvec::Shape::Regular && (o.has("--zoom") || o.has("--fit"))) {
+            reason = "--zoom and --fit draw the window's hexes; for regular ones give --grid-px, or --hex-mm with --dpi";
+            return false;
+        }
         if (o.has("--fit") && (o.has("--zoom") || o.has("--hex-mm"))) {
             reason = "--fit chooses the zoom itself: give it without --zoom or --hex-mm";
             return false;
@@ -644,6 +769,7 @@ poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, c
     doc.mapH = part.rows;
     doc.background = o.backgroundGiven ? o.background : 0xffffffffu;
     doc.maxPages = o.maxPages;
+    doc.shape = o.shape;
     return doc;
 }
 
@@ -814,30 +940,91 @@ std::string pdfNumbersWarning(const RenderOptions& o, const poster::Layout& l) {
            decimal(poster::kMinLabelMm) + " mm (--hex-mm " + decimal(poster::kMinLabelMm) + ")";
 }
 
-}  // namespace
+// OUT.json beside OUT.png.
+std::string scenePath(const std::string& picture) {
+    const std::size_t slash = picture.rfind('/'), dot = picture.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? picture.substr(0, dot) : picture) + ".json";
+}
 
-int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A PNG of regular hexes, and with --vtt foundry the scene beside it: both
+// written to temporary files first and renamed together, or neither.
+int renderRegular(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o, const PngExtras& extras,
+                  std::ostream& err) {
     const char* const tool = "tarven-render";
-    RenderOptions options;
+    RegularPng png;
+    png.foundry = o.vtt == "foundry";
+    png.across = o.gridPx > 0 ? o.gridPx : png.foundry ? 100 : o.hexMm / 25.4 * o.dpi;
+    std::string error;
+    if (!(png.across >= 2)) {
+        err << tool << ": hexes of " << o.hexMm << " mm at " << o.dpi << " dpi would be " << png.across
+            << " pixels across, too small to draw; raise --dpi or --hex-mm\n";
+        return kFailed;
+    }
+    // Labels and numbers show from the window's label size.
+    const int labelPx = hexgeom::pitch(16);
+    if (o.numbers && png.across < labelPx)
+        err << tool << ": warning: --numbers draws nothing on hexes under " << labelPx << " pixels across; "
+            << (o.gridPx > 0 ? "--grid-px " + std::to_string(labelPx) : "a larger --hex-mm or --dpi") << " shows them\n";
+    const PictureSize size = regularPictureSize(cells, png);
+    if (!checkPictureSize(size, o.maxPixels, error)) {
+        err << tool << ": " << error << "\n";
+        return kFailed;
+    }
+    Progress progress(progressLabel(o.output), o.quiet);
+    if (!png.foundry) {
+        if (!writeRegularPicture(map, cells, png, o.output, extras, error, &progress)) {
+            err << tool << ": " << error << "\n";
+            return kFailed;
+        }
+        return kDone;
+    }
+    const std::string json = scenePath(o.output);
+    if (!checkOutput(json, {o.input, o.output}, error)) {
+        err << tool << ": " << error << "\n";
+        return kFailed;
+    }
+    std::string name = baseName(o.input);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".map") == 0) name.resize(name.size() - 4);
+    const std::string scene = foundryScene(name, baseName(o.output), size, cells, static_cast<int>(png.across));
+    OutputFile picture, sceneFile;
+    if (!picture.open(o.output, error) || !sceneFile.open(json, error) ||
+        !writeRegularTo(map, cells, png, picture, o.output, extras, error, &progress)) {
+        err << tool << ": " << error << "\n";
+        return kFailed;
+    }
+    if (std::fwrite(scene.data(), 1, scene.size(), sceneFile.stream()) != scene.size() ||
+        std::fflush(sceneFile.stream()) != 0) {
+        err << tool << ": cannot write " << quoted(json) << ": " << std::strerror(errno) << "\n";
+        return kFailed;
+    }
+    if (!picture.commit(error)) {
+        err << tool << ": " << error << "\n";
+        return kFailed;
+    }
+    if (!sceneFile.commit(error)) {
+        // Neither file, rather than a picture without its scene.
+        ::unlink(o.output.c_str());
+        err << tool << ": " << error << "\n";
+        return kFailed;
+    }
+    return kDone;
+}
+
+int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
+    const char* const tool = "tarven-render";
     std::string reason;
-    if (!parseRenderArguments(args, options, reason)) {
-        err << tool << ": " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    if (options.help || options.version) {
-        if (options.help) out << kUsage;
-        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed(tool, out, err) ? kDone : kFailed;
-    }
     const Format format = formatOf(options.output);
-    if (!checkCombination(options, format, reason)) {
-        err << tool << ": " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
+    if (!checkCombination(options, format, reason)) throw Misuse(reason);
     const auto warn = [&](const std::string& text) {
         if (!text.empty()) err << tool << ": warning: " << text << "\n";
     };
-    try {
+    {
         std::string error;
         if (!checkOutput(options.output, {options.input}, error)) {
             err << tool << ": " << error << "\n";
@@ -848,20 +1035,19 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         // numbers still count from the whole map's corner (`part`).
         HxMap map(0, 0);
         MapPart part;
-        const auto load = [&](const LoadHooks& hooks) {
+        const auto load = [&](const LoadHooks& hooks, std::string& loadError) {
             const PartPick pick = [&](int cols, int rows) { return renderCells(options, cols, rows); };
-            return loadMapPart(map, options.input.c_str(), pick, hooks, part);
+            const bool loaded = loadMapPart(map, options.input.c_str(), pick, hooks, part);
+            loadError = map.lastError();
+            return loaded;
         };
         if (!loadFor(tool, options.input, err, load)) return kFailed;
         const hexgeom::CellRange cells = part.cells;
         if (cells.empty()) {
-            if (options.wholeMap)
-                err << tool << ": the map " << quoted(options.input) << " has no cells to draw\n";
-            else
-                err << tool << ": the cells " << options.cellX << "," << options.cellY << "," << options.cellW << ","
-                    << options.cellH << " lie outside the map of " << part.cols << " x " << part.rows << " cells\n"
-                    << kUsage;
-            return options.wholeMap ? kFailed : kMisuse;
+            throw Misuse("the cells " + std::to_string(options.cellX) + "," + std::to_string(options.cellY) + "," +
+                         std::to_string(options.cellW) + "," + std::to_string(options.cellH) +
+                         " lie outside the map of " + std::to_string(part.cols) + " x " + std::to_string(part.rows) +
+                         " cells");
         }
         for (const std::string& text : noOpWarnings(options, format, cells, part)) warn(text);
         if (format != Format::Png) {
@@ -869,10 +1055,12 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 err << tool << ": out of memory: the font cannot start within the address-space limit (ulimit -v)\n";
                 return kFailed;
             }
-            const poster::Document doc = documentOf(map, cells, part, options);
+            poster::Document doc = documentOf(map, cells, part, options);
+            doc.warn = [&](const std::string& message) { err << tool << ": warning: " << message << "\n"; };
+            // Refused before anything is written: no room, too many pages
+            // (with values that would fit), or more shapes than the limit.
+            double pitch = doc.hexMm, copies = 1;
             if (format == Format::Pdf) {
-                // Refused before anything is written: no room, or too many
-                // pages (with values that would fit).
                 poster::Layout layout;
                 if (!poster::planPdf(doc, layout, error)) {
                     if (!doc.fitPage && layout.pages() > doc.maxPages) error += posterSuggestions(doc, layout, part);
@@ -881,6 +1069,19 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 }
                 warn(pdfNumbersWarning(options, layout));
                 if (!doc.fitPage && !options.quiet) err << tool << ": " << planLine(layout) << "\n";
+                pitch = layout.pitch;
+                copies = layout.index ? 2 : 1;   // the index page draws the region again
+            }
+            hxvec::Shapes shapes = poster::countShapes(doc, pitch);
+            if (format == Format::Svg && !poster::svgText(doc)) shapes.glyphs = 0;
+            const long long total = static_cast<long long>(std::min(9e18, copies * static_cast<double>(shapes.total())));
+            if (total > options.maxShapes) {
+                err << tool << ": the " << (format == Format::Pdf ? "PDF" : "SVG") << " would hold " << total
+                    << " shapes (" << shapes.corners << " corners of colour regions, " << shapes.glyphs
+                    << " glyphs, " << shapes.lines << " outline lines" << (copies > 1 ? ", twice for the index" : "")
+                    << "), more than the limit of " << options.maxShapes << "; --max-shapes " << total
+                    << " allows it\n";
+                return kFailed;
             }
             Progress progress(progressLabel(options.output), options.quiet);
             if (!writeVector(doc, options.output, format, progress, error)) {
@@ -888,6 +1089,30 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 return kFailed;
             }
             return kDone;
+        }
+        PngExtras extras;
+        extras.background = options.backgroundGiven ? options.background : 0;
+        extras.dpi = options.dpi;
+        extras.legend = options.legend;
+        extras.numbers = options.numbers;
+        extras.numberDx = part.dx;
+        extras.numberDy = part.dy;
+        extras.mapW = part.cols;
+        extras.mapH = part.rows;
+        if (options.gridPx > 0 || options.has("--vtt") ||
+            (options.has("--hex-mm") && options.shape == hxvec::Shape::Regular))
+            return renderRegular(map, cells, options, extras, err);
+        if (options.has("--hex-mm")) {
+            // The window's hexes come in whole zooms only.
+            const double wanted = options.hexMm / 25.4 * options.dpi;
+            const int pitch = hexgeom::pitch(zoomForSize(options.hexMm, options.dpi));
+            if (std::fabs(pitch - wanted) > 0.05 * wanted) {
+                char text[200];
+                std::snprintf(text, sizeof text, "hexes of %d pixels are %.2f mm at %g dpi, not the %g mm asked",
+                              pitch, pitch * 25.4 / options.dpi, options.dpi, options.hexMm);
+                err << tool << ": warning: " << text
+                    << ": the window's hexes are 9 to 65 pixels high; --shape regular draws them at the size asked\n";
+            }
         }
         const int zoom = pngZoom(map, cells, options);
         if (zoom < 0) {
@@ -900,25 +1125,19 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             return kFailed;
         }
         warn(pngNumbersWarning(options, zoom, cells));
-        PngExtras extras;
-        extras.background = options.backgroundGiven ? options.background : 0;
-        extras.dpi = options.dpi;
-        extras.legend = options.legend;
-        extras.numbers = options.numbers;
-        extras.numberDx = part.dx;
-        extras.numberDy = part.dy;
-        extras.mapW = part.cols;
-        extras.mapH = part.rows;
         Progress progress(progressLabel(options.output), options.quiet);
         if (!writePicture(map, zoom, cells, options.output, 0, extras, error, &progress)) {
             err << tool << ": " << error << "\n";
             return kFailed;
         }
         return kDone;
-    } catch (const std::bad_alloc&) {
-        err << tool << ": out of memory\n";
-        return kFailed;
     }
+}
+
+}  // namespace
+
+int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return runTool<RenderOptions>(Tool{"tarven-render", kUsage}, args, out, err, parseRenderArguments, render);
 }
 
 }  // namespace tools

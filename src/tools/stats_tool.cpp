@@ -1,4 +1,3 @@
-#include <new>
 #include <ostream>
 
 #include "hxmap.h"
@@ -21,44 +20,41 @@ const char* const kUsage =
     "Exit status: 0 printed, 1 map not loaded or report not written,\n"
     "2 bad arguments.\n";
 
+struct StatsOptions {
+    std::string input;
+    bool help = false, version = false;
+};
+
+bool parseStatsArguments(const std::vector<std::string>& args, StatsOptions& o, std::string& reason) {
+    std::vector<GivenOption> given;
+    std::vector<std::string> files;
+    ToolFlags flags;
+    if (!scanToolArguments(args, {}, false, 1, "a map file is needed", flags, given, files, reason,
+                           "one map file at a time"))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    if (o.help || o.version) return true;
+    o.input = files[0];
+    return true;
+}
+
+int stats(const StatsOptions& o, std::ostream& out, std::ostream& err) {
+    const char* const tool = "tarven-stats";
+    // Counted row by row as the file is read: no grid is held.
+    CellCounts counts;
+    const auto count = [&](const LoadHooks& hooks, std::string& error) {
+        return countMapFile(o.input.c_str(), hooks, counts, error);
+    };
+    if (!loadFor(tool, o.input, err, count)) return kFailed;
+    counts.print(out);
+    return flushed(tool, out, err) ? kDone : kFailed;
+}
+
 }  // namespace
 
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const char* const tool = "tarven-stats";
-    const std::vector<OptionSpec> known = {{"--help", false}, {"--version", false}};
-    std::vector<GivenOption> given;
-    std::vector<std::string> files;
-    std::string reason;
-    if (!scanArguments(args, known, given, files, reason)) {
-        err << tool << ": " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    bool help = false, version = false;
-    for (const GivenOption& g : given) (g.name == "--help" ? help : version) = true;
-    if (help || version) {
-        if (help) out << kUsage;
-        else out << tool << " (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed(tool, out, err) ? kDone : kFailed;
-    }
-    if (files.size() != 1) {
-        err << tool << ": " << (files.empty() ? "a map file is needed" : "one map file at a time") << "\n"
-            << kUsage;
-        return kMisuse;
-    }
-    try {
-        // Counted row by row as the file is read: no grid is held.
-        CellCounts counts;
-        const auto count = [&](const LoadHooks& hooks) {
-            std::string error;
-            return countMapFile(files[0].c_str(), hooks, counts, error);
-        };
-        if (!loadFor(tool, files[0], err, count)) return kFailed;
-        counts.print(out);
-        return flushed(tool, out, err) ? kDone : kFailed;
-    } catch (const std::bad_alloc&) {
-        err << tool << ": out of memory\n";
-        return kFailed;
-    }
+    return runTool<StatsOptions>(Tool{"tarven-stats", kUsage}, args, out, err, parseStatsArguments, stats);
 }
 
 }  // namespace tools

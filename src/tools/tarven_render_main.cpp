@@ -1,12 +1,3 @@
-#include <iostream>
-
-#include "outputfile.h"
 #include "tools.h"
 
-int main(int argc, char** argv) {
-    tools::holdStandardStreams();
-    tools::installSignalCleanup();
-    tools::frugalThreads();
-    const int code = tools::runRender(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
-    return tools::closeStandardOutput("tarven-render", code);
-}
+int main(int argc, char** argv) { return tools::toolMain("tarven-render", argc, argv, tools::runRender); }

@@ -1,11 +1,3 @@
-#include <iostream>
-
-#include "outputfile.h"
 #include "tools.h"
 
-int main(int argc, char** argv) {
-    tools::holdStandardStreams();
-    tools::installSignalCleanup();
-    const int code = tools::runStats(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
-    return tools::closeStandardOutput("tarven-stats", code);
-}
+int main(int argc, char** argv) { return tools::toolMain("tarven-stats", argc, argv, tools::runStats); }

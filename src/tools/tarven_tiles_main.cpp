@@ -1,13 +1,4 @@
-#include <iostream>
-
-#include "outputfile.h"
 #include "tilestool.h"
 #include "tools.h"
 
-int main(int argc, char** argv) {
-    tools::holdStandardStreams();
-    tools::installSignalCleanup();
-    tools::frugalThreads();
-    const int code = tools::runTiles(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
-    return tools::closeStandardOutput("tarven-tiles", code);
-}
+int main(int argc, char** argv) { return tools::toolMain("tarven-tiles", argc, argv, tools::runTiles); }

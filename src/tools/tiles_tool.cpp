@@ -517,40 +517,32 @@ std::string cellBlock(const HxMap& map, int bx, int by) {
 }  // namespace
 
 bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, std::string& reason) {
-    const std::vector<OptionSpec> known = {{"--help", false},     {"--version", false},  {"--quiet", false, 'q'},
-                                           {"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}};
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    if (!scanArguments(args, known, given, files, reason)) return false;
+    ToolFlags flags;
+    if (!scanToolArguments(args, {{"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}}, true, 2,
+                           "an input map and an output folder are needed", flags, given, files, reason))
+        return false;
+    o.help = flags.help;
+    o.version = flags.version;
+    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         long long n = 0;
-        if (g.name == "--help") {
-            o.help = true;
-        } else if (g.name == "--version") {
-            o.version = true;
-        } else if (g.name == "--quiet") {
-            o.quiet = true;
-        } else if (g.name == "--leaflet") {
+        if (g.name == "--leaflet") {
             o.leaflet = g.value;
         } else if (g.name == "--max-pitch") {
-            if (!parseInteger(g.value, 0, 128, n) || n < 1 || n > 64 || (n & (n - 1)) != 0) {
+            if (!parseInteger("--max-pitch", g.value, 1, 64, n, reason) || (n & (n - 1)) != 0) {
                 reason = "the pitch must be 1, 2, 4, 8, 16, 32 or 64, not " + quoted(g.value);
                 return false;
             }
             o.maxPitch = static_cast<int>(n);
         } else {
-            if (!parseInteger(g.value, 0, std::numeric_limits<long long>::max(), n) || n < 1) {
-                reason = "--max-tiles wants a whole number of at least 1, not " + quoted(g.value);
+            if (!parseInteger("--max-tiles", g.value, 1, std::numeric_limits<long long>::max(), n, reason))
                 return false;
-            }
             o.maxTiles = static_cast<std::uint64_t>(n);
         }
     }
     if (o.help || o.version) return true;
-    if (files.size() != 2) {
-        reason = files.size() < 2 ? "an input map and an output folder are needed" : "too many file names";
-        return false;
-    }
     o.input = files[0];
     o.outdir = files[1];
     while (o.outdir.size() > 1 && o.outdir.back() == '/') o.outdir.pop_back();
@@ -587,18 +579,9 @@ std::uint64_t tileCount(const std::vector<TileLevel>& levels) {
     return n;
 }
 
-int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    TilesOptions options;
-    std::string reason;
-    if (!parseTilesArguments(args, options, reason)) {
-        err << "tarven-tiles: " << reason << "\n" << kUsage;
-        return kMisuse;
-    }
-    if (options.help || options.version) {
-        if (options.help) out << kUsage;
-        else out << "tarven-tiles (Tarven) " << TARVEN_VERSION << "\n";
-        return flushed(kTool, out, err) ? kDone : kFailed;
-    }
+namespace {
+
+int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
     HxMap map(0, 0);
     if (!loadMapFor(kTool, options.input, map, err)) return kFailed;
     const std::vector<TileLevel> levels = planLevels(map.xs(), map.ys(), options.maxPitch);
@@ -609,22 +592,23 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const std::uint64_t tiles = tileCount(levels);
     // Tiles are placed in int pixels, as every picture is.
     if (levels.back().width > kMaxLevelSide || levels.back().height > kMaxLevelSide) {
-        err << "tarven-tiles: the map of " << map.xs() << " x " << map.ys() << " cells at pitch " << options.maxPitch
-            << " is " << levels.back().width << " x " << levels.back().height << " pixels; a level can be at most "
-            << kMaxLevelSide << " pixels wide and high; lower --max-pitch\n";
-        return kMisuse;
+        throw Misuse("the map of " + std::to_string(map.xs()) + " x " + std::to_string(map.ys()) +
+                     " cells at pitch " + std::to_string(options.maxPitch) + " is " +
+                     std::to_string(levels.back().width) + " x " + std::to_string(levels.back().height) +
+                     " pixels; a level can be at most " + std::to_string(kMaxLevelSide) +
+                     " pixels wide and high; lower --max-pitch");
     }
     if (tiles > options.maxTiles) {
-        err << "tarven-tiles: the map of " << map.xs() << " x " << map.ys() << " cells at pitch " << options.maxPitch
-            << " makes " << tiles << " tiles, more than " << options.maxTiles
-            << "; lower --max-pitch or raise --max-tiles\n";
-        return kMisuse;
+        throw Misuse("the map of " + std::to_string(map.xs()) + " x " + std::to_string(map.ys()) +
+                     " cells at pitch " + std::to_string(options.maxPitch) + " makes " + std::to_string(tiles) +
+                     " tiles, more than " + std::to_string(options.maxTiles) +
+                     "; lower --max-pitch or raise --max-tiles");
     }
 
     const std::string& outdir = options.outdir;
     std::string error;
     auto fail = [&]() {
-        err << "tarven-tiles: " << error << "\n";
+        err << "tarven-tiles: " << printable(error) << "\n";
         return kFailed;
     };
     if (holdsInput(outdir, options.input, error) || !checkLeaflet(options.leaflet, error)) return fail();
@@ -733,6 +717,12 @@ int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostre
         !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(map.xs(), map.ys()), error) || !stage.swapIn(error))
         return fail();
     return kDone;
+}
+
+}  // namespace
+
+int runTiles(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return runTool<TilesOptions>(Tool{kTool, kUsage}, args, out, err, parseTilesArguments, makeTiles);
 }
 
 }  // namespace tools

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
 #include <wx/dcclient.h>
 
@@ -11,6 +12,16 @@
 
 
 wxIMPLEMENT_DYNAMIC_CLASS(HxMapView, wxScrolledWindow);
+
+namespace {
+
+// The map format's messages go to standard output as the window has always
+// printed them: each warning on its own line, then the failure.
+void printMessage(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+}  // namespace
 
 wxBEGIN_EVENT_TABLE(HxMapView, wxScrolledWindow)
     EVT_SIZE(HxMapView::onSize)
@@ -29,8 +40,9 @@ HxMapView::HxMapView(int xs, int ys, wxWindow* parent, int i, const wxPoint& pos
 
 HxMapView::HxMapView(const char* filename, wxWindow* parent, int i, const wxPoint& pos,
                      const wxSize& size)
-    : HxMap(filename), wxScrolledWindow(parent, i, pos, size, wxSUNKEN_BORDER, wxASCII_STR(wxPanelNameStr)) {
+    : HxMap(1, 1), wxScrolledWindow(parent, i, pos, size, wxSUNKEN_BORDER, wxASCII_STR(wxPanelNameStr)) {
     useClassicScrollBars();
+    loadMap(filename, false);
     setZoom(8);
 }
 
@@ -114,13 +126,24 @@ void HxMapView::onMouseMove(wxMouseEvent&) {}
 void HxMapView::onMouseLeftDown(wxMouseEvent&) {}
 void HxMapView::onMouseRightDown(wxMouseEvent&) {}
 
+bool HxMapView::saveMap(const char* file) const {
+    if (HxMap::saveMap(file)) return true;
+    printMessage(lastMessage());
+    return false;
+}
+
 void HxMapView::resize(int x, int y, bool redraw) {
     resizeGrid(x, y);
     if (redraw) Refresh(true, nullptr);
 }
 
 bool HxMapView::loadMap(const char* file, bool redraw, const LoadHooks& hooks) {
-    if (!HxMap::loadMap(file, hooks)) return false;
+    LoadHooks printing = hooks;
+    if (!printing.warning) printing.warning = [](const std::string& warning) { printMessage(warning + "\n"); };
+    if (!HxMap::loadMap(file, printing)) {
+        printMessage(lastMessage());
+        return false;
+    }
     setZoom(8);
     if (redraw) Refresh(true, nullptr);
     return true;

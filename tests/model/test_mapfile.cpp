@@ -124,20 +124,25 @@ protected:
         return r;
     }
 
-    // Loads and returns what was printed.
+    // Loads and returns the messages that come back, as the window prints
+    // them: each warning on its own line, then the failure. The model
+    // itself prints nothing.
     std::string load(HxMap& m, const std::string& file, bool* ok = nullptr) {
+        std::string said;
+        LoadHooks hooks;
+        hooks.warning = [&](const std::string& warning) { said += warning + "\n"; };
         testing::internal::CaptureStdout();
-        const bool r = m.loadMap(file.c_str());
-        std::string out = testing::internal::GetCapturedStdout();
+        const bool r = m.loadMap(file.c_str(), hooks);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         if (ok) *ok = r;
-        return out;
+        return said + m.lastMessage();
     }
     std::string save(const HxMap& m, const std::string& file, bool* ok = nullptr) {
         testing::internal::CaptureStdout();
         const bool r = m.saveMap(file.c_str());
-        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         if (ok) *ok = r;
-        return out;
+        return m.lastMessage();
     }
 
     std::string dir;
@@ -170,7 +175,8 @@ TEST_F(MapFileTest, ConstructorLoadsOrStaysOneByOne) {
     const std::string out = testing::internal::GetCapturedStdout();
     expectExampleCells(good);
     EXPECT_EQ(good.name, path("a.map"));
-    EXPECT_EQ(out, "Error opening file " + path("missing.map") + "!\n");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(bad.lastMessage(), "Error opening file " + path("missing.map") + "!\n");
     EXPECT_EQ(bad.xs(), 1);
     EXPECT_EQ(bad.ys(), 1);
     EXPECT_EQ(bad.t(0, 0), '?');
@@ -497,12 +503,22 @@ TEST_F(MapFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     fillRandom(m, 7);
     writeFile(path("old.map"), kExample);
     fs::create_directory(path("sub"));
+    // Neither a pipe nor a device is replaced by a file, and a file with no
+    // write permission for anyone is kept even from root.
+    ASSERT_EQ(mkfifo(path("pipe.map").c_str(), 0644), 0);
+    fs::create_symlink("/dev/null", path("null.map"));
+    writeFile(path("ro.map"), kExample);
+    fs::permissions(path("ro.map"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::vector<std::string> fixtures{"null.map", "old.map", "pipe.map", "ro.map", "sub"};
 
     struct Case {
         std::string target;
         std::string message;
     };
     const Case cases[] = {
+        {path("pipe.map"), "Unable to open the map file!"},
+        {path("null.map"), "Unable to open the map file!"},
+        {path("ro.map"), "Unable to open the map file!"},
         {path("sub"), "Unable to open the map file!"},
         {path("sub") + "/", "Unable to open the map file!"},
         {path("no-such-dir/x.map"), "Unable to open the map file!"},
@@ -518,8 +534,12 @@ TEST_F(MapFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
         EXPECT_TRUE(fs::is_directory(path("sub")));
         EXPECT_TRUE(fs::is_empty(path("sub")));
         EXPECT_EQ(readFile(path("old.map")), kExample);
-        EXPECT_EQ(entries(), (std::vector<std::string>{"old.map", "sub"}));
+        EXPECT_EQ(readFile(path("ro.map")), kExample);
+        EXPECT_TRUE(fs::is_fifo(path("pipe.map")));
+        EXPECT_EQ(fs::read_symlink(path("null.map")), "/dev/null");
+        EXPECT_EQ(entries(), fixtures);
     }
+    for (const char* name : {"null.map", "pipe.map", "ro.map"}) fs::remove(path(name));
     bool ok = false;
     save(m, path("old.map"), &ok);
     EXPECT_TRUE(ok);
@@ -570,10 +590,8 @@ TEST_F(MapFileTest, UnwritableFolderLeavesTheOldFile) {
                 if (access(target.c_str(), R_OK) != 0) _exit(77);
             }
             HxMap m(2, 2);
-            testing::internal::CaptureStdout();
             const bool ok = m.saveMap(target.c_str());
-            const std::string out = testing::internal::GetCapturedStdout();
-            _exit(!ok && out == "Unable to open the map file!" ? 0 : 1);
+            _exit(!ok && m.lastMessage() == "Unable to open the map file!" ? 0 : 1);
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -126,6 +126,7 @@ TEST_F(MapRowsTest, PartsReadTheSameCellsOrFailTheSameWayAsWholeLoads) {
             if (!ok) {
                 EXPECT_FALSE(wholeOk);
                 EXPECT_EQ(out, wholeOut);
+                EXPECT_EQ(part.lastMessage(), whole.lastMessage());
                 EXPECT_EQ(part.lastError(), whole.lastError());
                 EXPECT_EQ(part.xs(), 1);
                 EXPECT_EQ(part.t(0, 0), '@');

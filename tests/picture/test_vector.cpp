@@ -2,7 +2,10 @@
 // drawing: sizes, sheet counts, labels and hex numbers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
+
+#include <cairo.h>
 
 #include "hexnumber.h"
 #include "hxmap.h"
@@ -11,26 +14,36 @@
 #include "poster.h"
 
 TEST(VectorGeometry, SizeAndPlaces) {
-    const double p = 12;
+    // Both shapes with hexes 16 units wide, columns 12 apart: the window's
+    // are 12 high, regular ones 8 sqrt(3).
+    const double p = 12, s = 8 * std::sqrt(3.0);
     struct Row {
         const char* name;
+        hxvec::Shape shape;
         hexgeom::CellRange cells;
         double w, h;
         int col, row;      // a cell whose place is checked
         double x, y;
     };
     const Row rows[] = {
-        {"one even column: no half-hex above", {0, 0, 0, 0}, 16, 12, 0, 0, 0, 0},
-        {"one odd column", {1, 0, 1, 2}, 16, 36, 1, 2, 0, 24},
-        {"even then odd: the even column lower", {0, 0, 1, 0}, 28, 18, 0, 0, 0, 6},
-        {"odd then even", {3, 5, 4, 5}, 28, 18, 4, 5, 12, 6},
-        {"a block: columns one pitch apart", {2, 1, 5, 3}, 3 * 12 + 16, 3 * 12 + 6, 5, 3, 36, 24},
+        {"one even column: no half-hex above", hxvec::Shape::Window, {0, 0, 0, 0}, 16, 12, 0, 0, 0, 0},
+        {"one odd column", hxvec::Shape::Window, {1, 0, 1, 2}, 16, 36, 1, 2, 0, 24},
+        {"even then odd: the even column lower", hxvec::Shape::Window, {0, 0, 1, 0}, 28, 18, 0, 0, 0, 6},
+        {"odd then even", hxvec::Shape::Window, {3, 5, 4, 5}, 28, 18, 4, 5, 12, 6},
+        {"a block: columns one pitch apart", hxvec::Shape::Window, {2, 1, 5, 3}, 3 * 12 + 16, 3 * 12 + 6, 5, 3, 36,
+         24},
+        {"regular: one even column", hxvec::Shape::Regular, {0, 0, 0, 0}, 16, s, 0, 0, 0, 0},
+        {"regular: even then odd", hxvec::Shape::Regular, {0, 0, 1, 0}, 28, 1.5 * s, 0, 0, 0, s / 2},
+        {"regular: a block, columns 3/4 of a width apart", hxvec::Shape::Regular, {2, 1, 5, 3}, 3 * 12 + 16,
+         3.5 * s, 5, 3, 36, 2 * s},
     };
     for (const Row& row : rows) {
-        const hxvec::Size size = hxvec::pictureSize(row.cells, p);
+        const hxvec::Grid grid = hxvec::Grid::of(row.shape, row.shape == hxvec::Shape::Window ? p : s);
+        EXPECT_DOUBLE_EQ(grid.wide, 16) << row.name;
+        const hxvec::Size size = hxvec::pictureSize(row.cells, grid);
         EXPECT_DOUBLE_EQ(size.w, row.w) << row.name;
         EXPECT_DOUBLE_EQ(size.h, row.h) << row.name;
-        const hxvec::Place place = hxvec::hexOrigin(row.cells, p, row.col, row.row);
+        const hxvec::Place place = hxvec::hexOrigin(row.cells, grid, row.col, row.row);
         EXPECT_DOUBLE_EQ(place.x, row.x) << row.name;
         EXPECT_DOUBLE_EQ(place.y, row.y) << row.name;
     }
@@ -54,7 +67,8 @@ TEST(VectorGeometry, CellsInARectangle) {
         {"below the picture", 0, 900, 100, 100, true, {}},
     };
     for (const Row& row : rows) {
-        const hexgeom::CellRange r = hxvec::cellsIn(all, p, row.x, row.y, row.w, row.h);
+        const hexgeom::CellRange r =
+            hxvec::cellsIn(all, hxvec::Grid::of(hxvec::Shape::Window, p), row.x, row.y, row.w, row.h);
         EXPECT_EQ(r.empty(), row.empty) << row.name << ": " << r;
         if (row.empty) continue;
         for (const hexgeom::Point& c : row.mustHold) EXPECT_TRUE(hexgeom::contains(r, c.x, c.y)) << row.name << ": " << r;
@@ -184,5 +198,64 @@ TEST(Legend, TheColoursTheCellsAreDrawnIn) {
         for (int y = row.cells.y1; y <= row.cells.y2; ++y)
             for (int x = row.cells.x1; x <= row.cells.x2; ++x) cellColours.insert(colours.cell(map.t(x, y), map.e(x, y)));
         EXPECT_EQ(keyColours, cellColours) << row.name;
+    }
+}
+
+// The fill traces each colour's regions as boundaries: every hex must come
+// out in its own colour, holes included, and nothing between the hexes
+// left unpainted. Drawn on an image surface without outlines or labels.
+TEST(VectorDrawing, RegionsFillEveryHexInItsColour) {
+    struct Row {
+        const char* name;
+        int w, h;
+        const char* terrain;   // row by row
+        hexgeom::CellRange cells;
+    };
+    const Row rows[] = {
+        {"one colour", 5, 4, "~~~~~~~~~~~~~~~~~~~~", {0, 0, 4, 3}},
+        {"a ring around a hole with an island", 5, 5, "~~~~~~###~~#~#~~###~~~~~~", {0, 0, 4, 4}},
+        {"stripes down the columns", 6, 3, "~#~#~#~#~#~#~#~#~#", {0, 0, 5, 2}},
+        {"a checker of every neighbour", 4, 4, "~#@.#@.~@.~#.~#@", {0, 0, 3, 3}},
+        {"a region from an odd column", 6, 4, "~~##~~~#~~#~##~~~#~~~~~~", {1, 1, 4, 2}},
+    };
+    const HxTerrainSet set;
+    const hxpic::Colours colours(set);
+    for (const Row& row : rows) {
+        HxMap map(row.w, row.h);
+        for (int y = 0; y < row.h; ++y)
+            for (int x = 0; x < row.w; ++x) map.st(x, y, row.terrain[y * row.w + x]);
+        for (hxvec::Shape shape : {hxvec::Shape::Regular, hxvec::Shape::Window}) {
+            hxvec::Style style;
+            style.grid = hxvec::Grid::of(shape, 40);
+            style.labels = false;
+            const hxvec::Size size = hxvec::pictureSize(row.cells, style.grid);
+            const int width = static_cast<int>(std::ceil(size.w)), height = static_cast<int>(std::ceil(size.h));
+            cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+            cairo_t* cr = cairo_create(surface);
+            hxvec::Fonts fonts;
+            hxvec::draw(cr, map, colours, row.cells, row.cells, style, fonts);
+            cairo_destroy(cr);
+            cairo_surface_flush(surface);
+            const auto pixel = [&](double x, double y) {
+                const unsigned char* data = cairo_image_surface_get_data(surface);
+                const int stride = cairo_image_surface_get_stride(surface);
+                return *reinterpret_cast<const std::uint32_t*>(data + static_cast<int>(y) * stride +
+                                                                4 * static_cast<int>(x));
+            };
+            int wrong = 0, gaps = 0;
+            for (int y = row.cells.y1; y <= row.cells.y2; ++y)
+                for (int x = row.cells.x1; x <= row.cells.x2; ++x) {
+                    const hxvec::Place o = hxvec::hexOrigin(row.cells, style.grid, x, y);
+                    const double cx = o.x + style.grid.wide / 2, cy = o.y + 20;
+                    if (pixel(cx, cy) != colours.cell(map.terrainRow(y)[x], map.elevationRow(y)[x])) ++wrong;
+                    // Where three hexes meet below the right corner's
+                    // edge, and along the shared flat below: no seams of
+                    // background.
+                    if (y < row.cells.y2 && (pixel(cx, o.y + 39.5) >> 24) != 255) ++gaps;
+                }
+            EXPECT_EQ(wrong, 0) << row.name << (shape == hxvec::Shape::Regular ? " (regular)" : " (window)");
+            EXPECT_EQ(gaps, 0) << row.name;
+            cairo_surface_destroy(surface);
+        }
     }
 }

@@ -368,6 +368,12 @@ TEST(ConvertImport, MalformedAndHostileInputs) {
          tmj("\"encoding\":\"base64\",\"compression\":\"zstd\",\"data\":\"" + base64("\x28\xb5\x2f\xfd\xff\xff\xff") + "\""),
          "zstd"},
         {"unknown compression", "a.tmx", tmx("<data encoding=\"base64\" compression=\"lzma\">AAAA</data>"), "'lzma'"},
+        {"terminal control bytes in a value", "a.tmj",
+         tmj("\"encoding\":\"base64\",\"compression\":\"\\u001b]0;owned\\u0007\\u001b[2J\",\"data\":\"AAAA\""),
+         "'\\x1b]0;owned\\x07\\x1b[2J'"},
+        {"a value of a megabyte", "a.tmj",
+         tmj("\"encoding\":\"base64\",\"compression\":\"" + std::string(1 << 20, 'z') + "\",\"data\":\"AAAA\""),
+         "more bytes)"},
         {"gid beyond the tilesets", "a.tmx", tmx("<data encoding=\"csv\">1,2,3,1</data>"),
          "gid 3 in layer 'terrain' at cell (0, 1) lies beyond"},
         {"gid beyond the tilesets in json", "a.tmj", tmj("\"data\":[1,1,1,3]"), "gid 3"},
@@ -413,6 +419,10 @@ TEST(ConvertImport, MalformedAndHostileInputs) {
         EXPECT_EQ(run.code, 1) << row.name;
         EXPECT_NE(run.err.find(row.says), std::string::npos) << row.name << ": " << run.err;
         EXPECT_EQ(dir.entries(), std::vector<std::string>{row.file}) << row.name;
+        // What the file holds reaches the terminal escaped and cut short.
+        EXPECT_LT(run.err.size(), 2000u) << row.name;
+        EXPECT_TRUE(std::none_of(run.err.begin(), run.err.end(), [](char c) { return c != '\n' && (c & 0xe0) == 0; }))
+            << row.name;
     }
 }
 
@@ -428,13 +438,17 @@ TEST(ConvertTool, ArgumentsAndOutputs) {
         std::string says;
     };
     const Row rows[] = {
-        {"no files", {}, 2, "Usage: tarven-convert"},
+        {"no files", {}, 2, "needed\nTry 'tarven-convert --help'.\n"},
         {"one file", {dir / "in.map"}, 2, "an input and an output"},
         {"unknown extension", {dir / "in.map", dir / "out.png"}, 2, "neither a .map"},
         {"map to map", {dir / "in.map", dir / "out.map"}, 2, "nothing to convert"},
         {"zoom 15 is off by one", {"--zoom", "15", dir / "in.map", dir / "o.tmx"}, 2, "nearest zooms that work are 13 and 17"},
         {"zoom of dots", {"--zoom=3", dir / "in.map", dir / "o.tmx"}, 2, "are 11"},
         {"top zoom", {"--zoom=64", dir / "in.map", dir / "o.tmx"}, 2, "are 61"},
+        {"zoom at the top of int", {"--zoom", "2147483647", dir / "in.map", dir / "o.tmx"}, 2,
+         "--zoom wants a whole number from 0 to 64, not '2147483647'\n"},
+        {"zoom past int, quoted as typed", {"--zoom", "2147483648", dir / "in.map", dir / "o.tmx"}, 2,
+         "not '2147483648'"},
         {"unknown encoding", {"--encoding", "lz4", dir / "in.map", dir / "o.tmx"}, 2, "'lz4'"},
         {"output is a folder", {dir / "in.map", dir / "folder.tmx"}, 1, "it is a folder"},
         {"output is the input by a link", {dir / "in.map", dir / "link.tmx"}, 1, "is the input"},

@@ -13,11 +13,13 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
+
 #include "pngread.h"
 #include "tools.h"
 #include "tempdir.h"
@@ -122,6 +124,22 @@ double labelPitch(const std::vector<Word>& words) {
     return best;
 }
 
+// The smallest distance between the middles of labels of neighbouring
+// columns: the column pitch as the reader measures it.
+double columnPitch(const std::vector<Word>& words) {
+    std::vector<double> middles;
+    for (const Word& w : words)
+        if (!w.text.empty() && w.text.find_first_not_of("0123456789") == std::string::npos && w.text.size() < 3)
+            middles.push_back((w.xMin + w.xMax) / 2);
+    std::sort(middles.begin(), middles.end());
+    double best = 0;
+    for (std::size_t k = 1; k < middles.size(); ++k) {
+        const double d = middles[k] - middles[k - 1];
+        if (d > 0.5 && (best == 0 || d < best)) best = d;
+    }
+    return best;
+}
+
 // pHYs of a PNG: pixels per metre, 0 when the chunk is missing.
 unsigned pngPixelsPerMetre(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -168,35 +186,42 @@ TEST(Publish, FormatsReadBack) {
         double svgW, svgH;
         unsigned ppm;
         int maxW, maxH;
+        // PDF: the distance between labels of neighbouring columns, mm
+        double columnMm;
     };
-    const double small254W = 23 * 25.4 + 4 * 25.4 / 3, small254H = 16 * 25.4 + 25.4 / 2;
+    const double r3 = std::sqrt(3.0);
+    const double small254W = 23 * 25.4 * r3 / 2 + 2 * 25.4 / r3, small254H = 16 * 25.4 + 25.4 / 2;
     const Row rows[] = {
-        {"a poster of medium at 1 inch on A4: 29 x 15 sheets and the index",
-         {"--poster", "--max-pages", "436", kMediumMap, "m.pdf"},
-         436, 595.28, 841.89, 2, {"A1", "100", "mm"}, 0, 0, 0, 0, 0, 0},
-        {"medium at 10 mm on A4: 12 x 6 sheets and the index", {"--hex-mm", "10", kMediumMap, "m.pdf"},
-         73, 595.28, 841.89, 1, {"Assembly", "A1", "L6"}, 0, 0, 0, 0, 0, 0},
-        {"a region that fits one sheet: no index, labels one inch apart",
-         {"--poster", "--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1, {"100", "mm"}, 25.4, 0, 0, 0, 0, 0},
+        {"a poster of medium at 1 inch on A4: 25 x 15 sheets and the index",
+         {"--poster", "--max-pages", "376", kMediumMap, "m.pdf"},
+         376, 595.28, 841.89, 2, {"A1", "100", "mm"}, 0, 0, 0, 0, 0, 0, 0},
+        {"medium at 10 mm on A4: 10 x 6 sheets and the index", {"--hex-mm", "10", kMediumMap, "m.pdf"},
+         61, 595.28, 841.89, 1, {"Assembly", "A1", "J6"}, 0, 0, 0, 0, 0, 0, 0},
+        {"a region that fits one sheet: regular hexes, rows an inch apart, columns sqrt(3)/2 inch",
+         {"--poster", "--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1, {"100", "mm"}, 25.4, 0, 0, 0,
+         0, 0, 25.4 * r3 / 2},
+        {"the window's shape: rows and columns an inch apart",
+         {"--poster", "--shape", "window", "--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1,
+         {"100", "mm"}, 25.4, 0, 0, 0, 0, 0, 25.4},
         {"labels 10 mm apart on Letter", {"--hex-mm", "10", "--paper", "letter", "--cells", "0,0,15,20", kMediumMap,
                                           "m.pdf"},
-         1, 612, 792, 1, {"100", "mm"}, 10, 0, 0, 0, 0, 0},
+         1, 612, 792, 1, {"100", "mm"}, 10, 0, 0, 0, 0, 0, 0},
         {"hex numbers move the labels but keep their pitch",
          {"--numbers", "--hex-mm", "20", "--cells", "0,0,6,8", kSmallMap, "m.pdf"}, 1, 595.28, 841.89, 1,
-         {"0101", "0608"}, 20, 0, 0, 0, 0, 0},
+         {"0101", "0608"}, 20, 0, 0, 0, 0, 0, 0},
         {"one page by default, A3 turned to suit a wide map", {"--paper", "a3", kMediumMap, "m.pdf"},
-         1, 1190.55, 841.89, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0},
+         1, 1190.55, 841.89, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0, 0},
         {"legend on the index page", {"--legend", "--hex-mm", "10", kMediumMap, "m.pdf"},
-         73, 595.28, 841.89, 1, {"Grassland", "Water,", "elevation"}, 0, 0, 0, 0, 0, 0},
+         61, 595.28, 841.89, 1, {"Grassland", "Water,", "elevation"}, 0, 0, 0, 0, 0, 0, 0},
         {"a sheet of our own size", {"--poster", "--paper", "300x200mm", "--cells", "0,0,4,4", kSmallMap, "m.pdf"},
-         1, 300 * kPt, 200 * kPt, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0},
-        {"SVG at 1 inch", {kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0, small254W + 0.3, small254H + 0.3, 0, 0, 0},
+         1, 300 * kPt, 200 * kPt, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0, 0},
+        {"SVG at 1 inch", {kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0, small254W + 0.3, small254H + 0.3, 0, 0, 0, 0},
         {"SVG at 10 mm", {"--hex-mm", "10", kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0,
-         23 * 10 + 40 / 3.0 + 0.3, 16 * 10 + 5 + 0.3, 0, 0, 0},
-        {"PNG at 300 dpi", {"--dpi", "300", kSmallMap, "p.png"}, 0, 0, 0, 0, {}, 0, 0, 0, 11811, 0, 0},
-        {"PNG fitted in 800 x 600", {"--fit", "800x600", kMediumMap, "p.png"}, 0, 0, 0, 0, {}, 0, 0, 0, 0, 800, 600},
+         23 * 10 * r3 / 2 + 20 / r3 + 0.3, 16 * 10 + 5 + 0.3, 0, 0, 0, 0},
+        {"PNG at 300 dpi", {"--dpi", "300", kSmallMap, "p.png"}, 0, 0, 0, 0, {}, 0, 0, 0, 11811, 0, 0, 0},
+        {"PNG fitted in 800 x 600", {"--fit", "800x600", kMediumMap, "p.png"}, 0, 0, 0, 0, {}, 0, 0, 0, 0, 800, 600, 0},
         {"PNG with a legend fitted in 500 x 500", {"--fit", "500x500", "--legend", kSmallMap, "p.png"},
-         0, 0, 0, 0, {}, 0, 0, 0, 0, 500, 500},
+         0, 0, 0, 0, {}, 0, 0, 0, 0, 500, 500, 0},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args = row.args;
@@ -210,12 +235,17 @@ TEST(Publish, FormatsReadBack) {
             EXPECT_NEAR(info.lastW, row.pageW, 0.01) << row.name;
             EXPECT_NEAR(info.lastH, row.pageH, 0.01) << row.name;
             // The sheets are as asked; the index of these wide regions is
-            // turned to show them larger.
-            EXPECT_NEAR(info.firstW, row.pages > 1 ? row.pageH : row.pageW, 0.01) << row.name;
+            // turned to show them larger, unless the legend below the map
+            // leaves it larger upright (two rows of the key more when turned).
+            const bool upright = row.pages == 1 || std::string(row.name) == "legend on the index page";
+            EXPECT_NEAR(info.firstW, upright ? row.pageW : row.pageH, 0.01) << row.name;
             const std::vector<Word> words = pdfWords(out, row.wordsPage);
             for (const std::string& w : row.words) EXPECT_TRUE(hasWord(words, w)) << row.name << ": " << w;
             if (row.pitchMm > 0) {
                 EXPECT_NEAR(labelPitch(words), row.pitchMm * kPt, 0.05) << row.name;
+            }
+            if (row.columnMm > 0) {
+                EXPECT_NEAR(columnPitch(words), row.columnMm * kPt, 0.05 * kPt) << row.name;
             }
         } else if (row.svgW > 0) {
             const auto size = svgSizeMm(out);
@@ -267,7 +297,7 @@ TEST(Publish, RefusedCombinations) {
     const Row rows[] = {
         {"JPEG is not written as PNG", {kSmallMap, dir / "o.jpg"}, 2, "supported: .png, .pdf, .svg"},
         {"poster over 500 pages", {"--hex-mm", "40", kMediumMap, pdf}, 1, "--max-pages"},
-        {"a lower page limit", {"--max-pages", "72", "--hex-mm", "10", kMediumMap, pdf}, 1, "73 pages"},
+        {"a lower page limit", {"--max-pages", "60", "--hex-mm", "10", kMediumMap, pdf}, 1, "61 pages"},
         {"margins eat the sheet", {"--margin-mm", "100", kSmallMap, pdf}, 1, "margins"},
         {"overlap as large as the sheet", {"--overlap-mm", "150", kSmallMap, pdf}, 1, "overlap"},
         {"paper of no known size", {"--paper", "a5", kSmallMap, pdf}, 2, "--paper wants"},
@@ -284,6 +314,17 @@ TEST(Publish, RefusedCombinations) {
         {"background of no colour", {"--background", "#12345", kSmallMap, png}, 2, "--background wants"},
         {"flag with a value", {"--legend=yes", kSmallMap, png}, 2, "takes no value"},
         {"a pixel limit is for PNG", {"--max-pixels", "100", kSmallMap, svg}, 2, "--max-pixels is for PNG"},
+        {"an SVG over the shape limit", {"--max-shapes", "20000", kMediumMap, svg}, 1,
+         "more than the limit of 20000; --max-shapes"},
+        {"a PDF over the shape limit", {"--max-shapes", "20000", "--fit-page", kMediumMap, pdf}, 1,
+         "more than the limit of 20000; --max-shapes"},
+        {"a shape limit is not for PNG", {"--max-shapes", "100", kSmallMap, png}, 2, "--max-pixels bounds a PNG"},
+        {"a Foundry grid below 50 pixels", {"--vtt", "foundry", "--grid-px", "40", kSmallMap, png}, 2, "at least 50"},
+        {"Foundry draws no window hexes", {"--vtt", "foundry", "--shape", "window", kSmallMap, png}, 2, "--vtt draws"},
+        {"Foundry's grid over a legend", {"--vtt", "foundry", "--legend", kSmallMap, png}, 2, "--legend"},
+        {"a grid size and a zoom", {"--grid-px", "60", "--zoom", "8", kSmallMap, png}, 2, "--grid-px sets"},
+        {"regular hexes asked of a zoom", {"--shape", "regular", "--zoom", "8", kSmallMap, png}, 2, "--grid-px"},
+        {"a shape of no kind", {"--shape", "round", kSmallMap, pdf}, 2, "--shape wants"},
     };
     for (const Row& row : rows) {
         std::string err;
@@ -291,8 +332,12 @@ TEST(Publish, RefusedCombinations) {
         EXPECT_NE(err.find(row.says), std::string::npos) << row.name << ": " << err;
         EXPECT_NE(::access(row.args.back().c_str(), F_OK), 0) << row.name << ": something was written";
     }
-    // The limit can be raised.
-    EXPECT_EQ(render({"--max-pages", "73", "--hex-mm", "10", kMediumMap, pdf}), 0);
+    // The limits can be raised; the shape limit to the value the message gave.
+    EXPECT_EQ(render({"--max-pages", "61", "--hex-mm", "10", kMediumMap, pdf}), 0);
+    std::string err;
+    render({"--max-shapes", "20000", kMediumMap, svg}, &err);
+    const std::string allowed = after(err, "--max-shapes ");
+    EXPECT_EQ(render({"--max-shapes", allowed.substr(0, allowed.find(' ')), kMediumMap, svg}), 0) << err;
 }
 
 TEST(Publish, PngBackgroundZoomFromSizeAndDecorations) {
@@ -308,9 +353,11 @@ TEST(Publish, PngBackgroundZoomFromSizeAndDecorations) {
         {"transparent by default", {"--zoom", "20"}, 20, 0, false},
         {"white", {"--zoom", "20", "--background", "white"}, 20, 0xffffffffu, false},
         {"a colour of our own", {"--zoom", "20", "--background", "#102030"}, 20, 0xff102030u, false},
-        {"an inch at 96 dpi is zoom 64 at most", {"--hex-mm", "25.4", "--dpi", "96"}, 64, 0, false},
-        {"10 mm at 96 dpi: 38 pixels, zoom 37", {"--hex-mm", "10", "--dpi", "96"}, 37, 0, false},
-        {"tiny hexes stay hexes", {"--hex-mm", "1", "--dpi", "72"}, 8, 0, false},
+        {"the window's inch at 96 dpi is zoom 64 at most", {"--shape", "window", "--hex-mm", "25.4", "--dpi", "96"},
+         64, 0, false},
+        {"the window's 10 mm at 96 dpi: 38 pixels, zoom 37", {"--shape", "window", "--hex-mm", "10", "--dpi", "96"},
+         37, 0, false},
+        {"tiny window hexes stay hexes", {"--shape", "window", "--hex-mm", "1", "--dpi", "72"}, 8, 0, false},
         {"legend strip", {"--zoom", "20", "--legend"}, 20, 0, true},
         {"numbers on white", {"--zoom", "30", "--numbers", "--background", "white"}, 30, 0xffffffffu, false},
     };
@@ -344,7 +391,10 @@ TEST(Publish, PdfMatchesThePngOfAZoom) {
         ASSERT_EQ(render({"--zoom", std::to_string(zoom), kSmallMap, dir / "z.png"}), 0);
         // A one-inch margin is p pixels at p dots per inch.
         std::string err;
-        ASSERT_EQ(render({"--poster", "--paper", "700x500mm", "--margin-mm", "25.4", kSmallMap, dir / "z.pdf"}, &err), 0)
+        ASSERT_EQ(render({"--poster", "--shape", "window", "--paper", "700x500mm", "--margin-mm", "25.4", kSmallMap,
+                          dir / "z.pdf"},
+                         &err),
+                  0)
             << err;
         int status = -1;
         capture("pdftoppm -r " + std::to_string(p) + " -png -singlefile '" + dir / "z.pdf" + "' '" + dir / "r" + "'",
@@ -497,7 +547,7 @@ TEST(Publish, OptionsThatCannotActAreTold) {
          "they show from zoom 16 (--fit 3406x2558 or larger)"},
         {"numbers at the default zoom", {"--numbers", kSmallMap, png}, 0, "(--zoom 16)"},
         {"numbers on small hexes at a resolution", {"--hex-mm", "1", "--dpi", "72", "--numbers", kSmallMap, png}, 0,
-         "(--hex-mm 5.9 at 72 dpi)"},
+         "--numbers draws nothing on hexes under 17 pixels"},
         {"numbers at zoom 16 show", {"--zoom", "16", "--numbers", kSmallMap, png}, 0, ""},
         {"numbers on a one-page PDF of a large map", {"--numbers", kMediumMap, pdf}, 0,
          "too small to hold numbers; they show from 3 mm (--hex-mm 3)"},
@@ -541,7 +591,7 @@ TEST(Publish, PosterPlanAndSuggestionsThatWork) {
     const std::string pdf = dir / "p.pdf";
     std::string err;
     ASSERT_EQ(render({"--max-pages", "5", "--paper", "letter", "--poster", kSmallMap, pdf}, &err), 1);
-    EXPECT_NE(err.find("the poster would have 9 pages (4 x 2 sheets and the index), more than the 5 allowed; "
+    EXPECT_NE(err.find("the poster would have 7 pages (3 x 2 sheets and the index), more than the 5 allowed; "
                        "choose smaller hexes, fewer cells, or raise the limit with --max-pages: "),
               std::string::npos)
         << err;
@@ -568,10 +618,125 @@ TEST(Publish, PosterPlanAndSuggestionsThatWork) {
     }
     // The plan line, and none with --quiet or on one page.
     ASSERT_EQ(render({"--paper", "letter", "--poster", kSmallMap, pdf}, &err), 0);
-    EXPECT_EQ(err, "tarven-render: 9 pages: 4 x 2 sheets of Letter, hexes 25.4 mm, assembled 0.62 x 0.42 m\n");
+    EXPECT_EQ(err, "tarven-render: 7 pages: 3 x 2 sheets of Letter, hexes 25.4 mm, assembled 0.54 x 0.42 m\n");
     ASSERT_EQ(render({"-q", "--paper", "letter", "--poster", kSmallMap, pdf}, &err), 0);
     EXPECT_EQ(err, "");
     ASSERT_EQ(render({"--paper", "letter", kMediumMap, pdf}, &err), 0);
     EXPECT_EQ(err, "");
     EXPECT_EQ(pdfInfo(pdf).pages, 1);
+}
+
+// Regular PNGs at a size asked, and Foundry VTT scenes: the scene's grid,
+// laid out by Foundry's own formula, must land on the picture's hexes.
+// Foundry's hexagonal columns (v12 on): `size` across the flats, a hex
+// 2 size / sqrt(3) wide, columns 3/4 of that apart; type 5 lifts its even
+// columns counted from 0 (its second, fourth ... counted from 1) by half a
+// hex, type 4 the others.
+TEST(Publish, RegularPngsAndFoundryScenes) {
+    Folder dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        double across;          // pixels between opposite flats
+        int type;               // Foundry's grid type; 0: no scene
+        hexgeom::CellRange cells;
+        int warnings;           // lines on standard error
+    };
+    const hexgeom::CellRange all{0, 0, 23, 15};
+    const Row rows[] = {
+        {"60 pixels across", {"--grid-px", "60"}, 60, 0, all, 0},
+        {"numbers on hexes too small to hold them", {"--grid-px", "12", "--numbers"}, 12, 0, all, 1},
+        {"an inch at 600 dpi is 600 pixels, exactly", {"--hex-mm", "25.4", "--dpi", "600", "--cells", "0,0,2,2"}, 600,
+         0, {0, 0, 1, 1}, 0},
+        {"Foundry at 100 pixels", {"--vtt", "foundry"}, 100, 5, all, 0},
+        {"Foundry from an odd column", {"--vtt", "foundry", "--grid-px", "50", "--cells", "3,2,6,5"}, 50, 4,
+         {3, 2, 8, 6}, 0},
+        {"Foundry of one even column", {"--vtt", "foundry", "--grid-px", "64", "--cells", "4,1,1,3"}, 64, 5,
+         {4, 1, 4, 3}, 0},
+    };
+    HxMap map(0, 0);
+    ASSERT_TRUE(map.loadMap(kSmallMap.c_str()));
+    const HxTerrainSet terrains;
+    const hxpic::Colours colours(terrains);
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.push_back(kSmallMap);
+        args.push_back(dir / "scene.png");
+        std::string err;
+        ASSERT_EQ(render(args, &err), 0) << row.name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), row.warnings) << row.name << ": " << err;
+        DecodedPng png;
+        ASSERT_TRUE(readPng(dir / "scene.png", png)) << row.name;
+        tools::RegularPng shape;
+        shape.across = row.across;
+        shape.foundry = row.type != 0;
+        const tools::PictureSize size = tools::regularPictureSize(row.cells, shape);
+        EXPECT_EQ(png.width, size.width) << row.name;
+        EXPECT_EQ(png.height, size.height) << row.name;
+        if (row.type == 0) {
+            EXPECT_NE(::access((dir / "scene.json").c_str(), F_OK), 0) << row.name;
+            continue;
+        }
+        std::ifstream in(dir / "scene.json");
+        const std::string json((std::istreambuf_iterator<char>(in)), {});
+        ::unlink((dir / "scene.json").c_str());
+        const auto number = [&](const std::string& key) { return std::atof(after(json, "\"" + key + "\": ").c_str()); };
+        EXPECT_EQ(number("width"), png.width) << row.name;
+        EXPECT_EQ(number("height"), png.height) << row.name;
+        EXPECT_EQ(number("padding"), 0) << row.name;
+        EXPECT_EQ(number("type"), row.type) << row.name;
+        EXPECT_NE(after(json, "\"src\": ").find("\"scene.png\""), std::string::npos) << row.name << json;
+        const double s = number("size"), w = 2 * s / std::sqrt(3.0);
+        EXPECT_EQ(s, row.across) << row.name;
+        // Map cell (col, row) is Foundry's column col - x1 and, below the
+        // half hex of padding, its row row - y1 + 1 (a lone even column
+        // needs no padding).
+        const bool padded = !(row.cells.x1 == row.cells.x2 && row.cells.x1 % 2 == 0);
+        int centres = 0, centresFound = 0, corners = 0, cornersFound = 0;
+        for (int r = row.cells.y1; r <= row.cells.y2; ++r)
+            for (int c = row.cells.x1; c <= row.cells.x2; ++c) {
+                const int j = c - row.cells.x1, i = r - row.cells.y1 + (padded ? 1 : 0);
+                const bool lifted = row.type == 5 ? j % 2 == 1 : j % 2 == 0;
+                const double cx = j * 0.75 * w + w / 2, cy = i * s + s / 2 - (lifted ? s / 2 : 0);
+                // The label sits on the centre: the colour is read beside it.
+                ++centres;
+                const std::uint32_t want = colours.cell(map.terrainRow(r)[c], map.elevationRow(r)[c]);
+                if (png.at(static_cast<int>(cx - 0.3 * s), static_cast<int>(cy)) == want) ++centresFound;
+                const double dx[6] = {-w / 2, -w / 4, w / 4, w / 2, w / 4, -w / 4};
+                const double dy[6] = {0, -s / 2, -s / 2, 0, s / 2, s / 2};
+                for (int k = 0; k < 6; ++k) {
+                    const int x = static_cast<int>(std::lround(cx + dx[k])), y = static_cast<int>(std::lround(cy + dy[k]));
+                    if (x < 0 || y < 0 || x >= png.width || y >= png.height) continue;
+                    ++corners;
+                    // An outline pixel: dark and opaque, within a pixel.
+                    bool dark = false;
+                    for (int v = std::max(0, y - 1); v <= std::min(png.height - 1, y + 1); ++v)
+                        for (int u = std::max(0, x - 1); u <= std::min(png.width - 1, x + 1); ++u) {
+                            const std::uint32_t p = png.at(u, v);
+                            if ((p >> 24) > 128 && ((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255) < 150) dark = true;
+                        }
+                    if (dark) ++cornersFound;
+                }
+            }
+        EXPECT_EQ(centresFound, centres) << row.name;
+        EXPECT_EQ(cornersFound, corners) << row.name;
+        EXPECT_GT(corners, 4 * centres) << row.name;
+        std::printf("%s: %d of %d centres, %d of %d corners\n", row.name, centresFound, centres, cornersFound, corners);
+    }
+    // A legend strip below regular hexes.
+    ASSERT_EQ(render({"--grid-px", "40", "--legend", kSmallMap, dir / "l.png"}), 0);
+    DecodedPng legend;
+    ASSERT_TRUE(readPng(dir / "l.png", legend));
+    tools::RegularPng forty;
+    forty.across = 40;
+    EXPECT_GT(legend.height, tools::regularPictureSize(all, forty).height + 10);
+    // The window's hexes come in whole zooms: a size far from any is said.
+    std::string said;
+    EXPECT_EQ(render({"--shape", "window", "--hex-mm", "25.4", "--dpi", "600", kSmallMap, dir / "w.png"}, &said), 0);
+    EXPECT_NE(said.find("65 pixels are 2.75 mm at 600 dpi, not the 25.4 mm asked"), std::string::npos) << said;
+    // Both files or neither: a scene that cannot be written leaves no picture.
+    ASSERT_EQ(::mkdir((dir / "taken.json").c_str(), 0700), 0);
+    std::string err;
+    EXPECT_EQ(render({"--vtt", "foundry", kSmallMap, dir / "taken.png"}, &err), 1);
+    EXPECT_NE(::access((dir / "taken.png").c_str(), F_OK), 0) << err;
 }

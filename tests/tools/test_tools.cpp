@@ -87,8 +87,8 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
         std::string creates = "";
     };
     const Row rows[] = {
-        {"render: no arguments", false, {}, 2, "Usage: tarven-render"},
-        {"render: input only", false, {kSmall}, 2, "Usage: tarven-render"},
+        {"render: no arguments", false, {}, 2, "tarven-render: an input map and an output picture are needed\n"},
+        {"render: input only", false, {kSmall}, 2, "are needed"},
         {"render: three files", false, {kSmall, out, out}, 2, "too many"},
         {"render: zoom not a number", false, {"--zoom", "8x", kSmall, out}, 2, "'8x'"},
         {"render: zoom without value", false, {kSmall, out, "--zoom"}, 2, "--zoom needs a value"},
@@ -115,12 +115,17 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
          "24 x 16 = 384 pixels, more than the limit of 383; --max-pixels 384 allows it"},
         {"render: picture at the limit", false, {"--zoom=0", "--max-pixels=384", kSmall, out}, 0, "", false,
          "out.png"},
-        {"render: no pixels allowed", false, {"--max-pixels", "0", kSmall, out}, 2, "--max-pixels wants"},
+        {"render: no pixels allowed", false, {"--max-pixels", "0", kSmall, out}, 2,
+         "--max-pixels wants a whole number of at least 1, not '0'"},
+        {"render: pixels past any number", false, {"--max-pixels", "99999999999999999999", kSmall, out}, 2,
+         "not '99999999999999999999'"},
+        {"render: cells past the range of int", false, {"--cells", "0,0,2147483648,1", kSmall, out}, 2,
+         "--cells wants X,Y,W,H"},
         {"render: help", false, {"--help"}, 0, "Usage: tarven-render"},
         {"render: help lost", false, {"--help"}, 1, "tarven-render: cannot write to standard output", true},
         {"render: version", false, {"--version"}, 0, "tarven-render (Tarven) " TARVEN_VERSION},
         {"render: version lost", false, {"--version"}, 1, "cannot write to standard output", true},
-        {"stats: no arguments", true, {}, 2, "Usage: tarven-stats"},
+        {"stats: no arguments", true, {}, 2, "tarven-stats: a map file is needed\n"},
         {"stats: two maps", true, {kSmall, kSmall}, 2, "one map file"},
         {"stats: unknown option", true, {"-v", kSmall}, 2, "unknown option '-v'"},
         {"stats: missing map", true, {dir / "none.map"}, 1, ""},
@@ -141,6 +146,14 @@ TEST(ToolExits, MisuseFailureAndSuccess) {
         EXPECT_NE((row.code == 0 ? run.out : run.err).find(row.says), std::string::npos) << row.name << ": " << run.err;
         if (row.code != 0) {
             EXPECT_EQ(run.out, "") << row.name;
+        }
+        // A misuse is one line and where to read more, not the whole usage.
+        const std::string tool = row.stats ? "tarven-stats" : "tarven-render";
+        if (row.code == 2) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << row.name << ": " << run.err;
+            EXPECT_EQ(run.err.rfind(tool + ": ", 0), 0u) << row.name << ": " << run.err;
+            const std::string tryHelp = "\nTry '" + tool + " --help'.\n";
+            EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), tryHelp.size())), tryHelp) << row.name;
         }
         // Nothing written but the file the row makes, not even a temporary
         // file; the files already there unchanged.
@@ -174,6 +187,7 @@ TEST(RenderTool, PictureSizeZoomAndCells) {
         {"squares of 4", {"--zoom", "3"}, 96, 64, true},
         {"hexes by default: odd last column, even columns lower", {}, 23 * 9 + 13, 15 * 9 + 4 + 9, false},
         {"zoom above 64 is 64", {"--zoom", "99"}, 23 * 65 + 87, 15 * 65 + 32 + 65, false},
+        {"zoom past int is 64", {"--zoom", "2147483648"}, 23 * 65 + 87, 15 * 65 + 32 + 65, false},
         {"cells from an odd column", {"--cells", "3,2,5,4"}, 4 * 9 + 13, 3 * 9 + 4 + 9, false},
         {"cells clamped to the map", {"--zoom", "0", "--cells", "20,10,100,100"}, 4, 6, true},
     };
@@ -357,8 +371,8 @@ TEST(StatsTool, PrintsTheReportUnchanged) {
     }
 }
 
-// Both programs run with no display to talk to; the load's message is the
-// model's, on standard output.
+// Both programs run with no display to talk to; a failed load's message is
+// the map format's, on standard error after the tool's name.
 TEST(ToolPrograms, RunWithoutADisplay) {
     TempDir dir;
     const auto run = [&](const std::string& command) {
@@ -373,9 +387,11 @@ TEST(ToolPrograms, RunWithoutADisplay) {
     EXPECT_EQ(run(TARVEN_STATS " '" + kSmall + "'"), 0);
     EXPECT_EQ(readText(dir / "stdout").rfind("              Terrain\nElev ", 0), 0u);
     EXPECT_EQ(run(TARVEN_STATS " '" + dir / "none.map" + "'"), 1);
-    EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+    EXPECT_EQ(readText(dir / "stdout"), "");
+    EXPECT_EQ(readText(dir / "stderr"), "tarven-stats: Error opening file " + dir / "none.map" + "!\n");
     EXPECT_EQ(run(TARVEN_RENDER " '" + dir / "none.map" + "' '" + dir / "n.png" + "'"), 1);
-    EXPECT_EQ(readText(dir / "stdout"), "Error opening file " + dir / "none.map" + "!\n");
+    EXPECT_EQ(readText(dir / "stdout"), "");
+    EXPECT_EQ(readText(dir / "stderr"), "tarven-render: Error opening file " + dir / "none.map" + "!\n");
 }
 
 // Sizes are exact in 64 bits however large the map, and the limits name
@@ -481,8 +497,11 @@ TEST(StatsTool, WarningsAreSummarisedOnStandardError) {
 namespace {
 
 // Starts a program with its arguments, standard output and error into
-// files of the folder and optionally a file size limit; returns its pid.
-pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t fileSizeLimit = RLIM_INFINITY) {
+// files of the folder and optionally a file size and an address-space
+// limit; returns its pid. The font library's cache is private to the
+// folder, so that no shared cache is built or read under the limit.
+pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t fileSizeLimit = RLIM_INFINITY,
+            rlim_t addressSpace = RLIM_INFINITY) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
     const int out = ::open((log / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -492,6 +511,12 @@ pid_t start(const std::vector<std::string>& command, const TempDir& log, rlim_t 
     if (fileSizeLimit != RLIM_INFINITY) {
         rlimit limit{fileSizeLimit, fileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (addressSpace != RLIM_INFINITY) {
+        ::setenv("XDG_CACHE_HOME", (log / "cache").c_str(), 1);
+        ::setenv("FONTCONFIG_FILE", (log / "fonts.conf").c_str(), 1);
+        rlimit limit{addressSpace, addressSpace};
+        ::setrlimit(RLIMIT_AS, &limit);
     }
     std::vector<char*> argv;
     for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
@@ -575,4 +600,129 @@ TEST(ToolPrograms, LostStandardOutputIsAFailure) {
     }
     DecodedPng png;
     EXPECT_TRUE(readPng(dir / "p.png", png));
+}
+
+namespace {
+
+// The system's fonts with a cache of the test's own.
+void privateFontConfig(const TempDir& log) {
+    writeText(log / "fonts.conf",
+              "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n<fontconfig>\n"
+              "  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
+              "  <cachedir>" + log / "cache/fontconfig" + "</cachedir>\n</fontconfig>\n");
+}
+
+// Temporary files an interrupted or failed tool might leave: hidden names,
+// anywhere below the folder.
+std::vector<std::string> hiddenFiles(const std::string& folder) {
+    std::vector<std::string> found;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (name[0] == '.') found.push_back(folder + "/" + name);
+            struct stat st;
+            if (::lstat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                const std::vector<std::string> below = hiddenFiles(folder + "/" + name);
+                found.insert(found.end(), below.begin(), below.end());
+            }
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+// One run of a tool for the tables below: its command, with OUT/ standing
+// for the output folder.
+struct ToolCommand {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+std::vector<std::string> commandIn(const ToolCommand& c, const TempDir& out) {
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) args.push_back(a.rfind("OUT/", 0) == 0 ? out / a.substr(4) : a);
+    return args;
+}
+
+const std::string kMedium = TARVEN_EXAMPLES "/medium.map", kLarge = TARVEN_EXAMPLES "/large.map";
+
+}  // namespace
+
+// Under an address-space limit (ulimit -v) every tool ends with 0, or 1 and
+// a message; never with a signal, and never leaving a temporary file.
+TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
+    TempDir out, log;
+    privateFontConfig(log);
+    // A map for the imports, made without a limit.
+    ASSERT_EQ(waitFor(start({TARVEN_CONVERT, "-q", "--zoom", "23", kSmall, out / "in.tmx"}, log)), 0);
+    const ToolCommand tools[] = {
+        {"render, labels", {TARVEN_RENDER, "-q", "--zoom", "20", kMedium, "OUT/a.png"}},
+        {"render, vector", {TARVEN_RENDER, "-q", kSmall, "OUT/a.pdf"}},
+        {"stats", {TARVEN_STATS, kLarge}},
+        {"convert, export with labels", {TARVEN_CONVERT, "-q", "--zoom", "23", kMedium, "OUT/b.tmx"}},
+        {"convert, import", {TARVEN_CONVERT, "-q", "OUT/in.tmx", "OUT/b.map"}},
+        {"tiles", {TARVEN_TILES, "-q", "--max-pitch", "16", kMedium, "OUT/web"}},
+        {"tiles, labels", {TARVEN_TILES, "-q", "--max-pitch", "32", kMedium, "OUT/web2"}},
+    };
+    struct Limit {
+        rlim_t megabytes;
+        bool tilesOnly;
+    };
+    const Limit limits[] = {{23, true}, {30, false}, {60, false}, {100, false}};
+    for (const Limit& limit : limits)
+        for (const ToolCommand& tool : tools) {
+            if (limit.tilesOnly && std::string(tool.name) != "tiles") continue;
+            const std::string name = std::string(tool.name) + " in " + std::to_string(limit.megabytes) + " MB";
+            const int code = waitFor(start(commandIn(tool, out), log, RLIM_INFINITY, limit.megabytes << 20));
+            const std::string err = readText(log / "stderr");
+            EXPECT_TRUE(code == 0 || code == 1) << name << ": " << code << ": " << err;
+            if (code == 1) {
+                EXPECT_EQ(err.rfind("tarven-", 0), 0u) << name << ": " << err;
+            }
+            EXPECT_EQ(hiddenFiles(out.path), std::vector<std::string>{}) << name;
+        }
+}
+
+// Whether the process has a handler of its own for the signal.
+bool catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// A termination signal ends every tool with 128 + its number and removes
+// its temporary files, whenever it comes once the tool has started.
+TEST(ToolPrograms, SignalsEndEveryToolCleanly) {
+    TempDir out, log;
+    // A map of 20 MB that takes stats a while to count.
+    {
+        std::ofstream big(out / "big.map");
+        big << "2500 4000\n";   // rows, then columns
+        std::string row;
+        for (int x = 0; x < 4000; ++x) row += "#1";
+        row += "\n";
+        for (int y = 0; y < 2500; ++y) big << row;
+    }
+    const ToolCommand tools[] = {
+        {"render", {TARVEN_RENDER, "-q", "--zoom", "64", kLarge, "OUT/a.png"}},
+        {"stats", {TARVEN_STATS, "OUT/big.map"}},
+        {"convert", {TARVEN_CONVERT, "-q", "OUT/big.map", "OUT/b.tmx"}},
+        {"tiles", {TARVEN_TILES, "-q", "--max-pitch", "64", "--max-tiles", "10000000", kLarge, "OUT/web"}},
+    };
+    for (const int signal : {SIGTERM, SIGINT})
+        for (const ToolCommand& tool : tools) {
+            const std::string name = std::string(tool.name) + " under signal " + std::to_string(signal);
+            const pid_t pid = start(commandIn(tool, out), log);
+            // Sent once the tool handles it and, for those that write, once
+            // a temporary file is there (or a second has passed).
+            for (int i = 0; i < 2000 && !catches(pid, signal); ++i) ::usleep(500);
+            const bool writes = std::string(tool.name) != "stats";
+            for (int i = 0; writes && i < 1000 && hiddenFiles(out.path).empty(); ++i) ::usleep(1000);
+            ::kill(pid, signal);
+            EXPECT_EQ(waitFor(pid), 128 + signal) << name << ": " << readText(log / "stderr");
+            EXPECT_EQ(hiddenFiles(out.path), std::vector<std::string>{}) << name;
+        }
 }

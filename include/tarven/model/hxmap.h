@@ -12,7 +12,7 @@
 // standard output, or want to follow or stop a long load.
 struct LoadHooks {
     // Each warning about a cell ("Invalid map elevation char at ..."),
-    // without its line end. Unset: printed on standard output.
+    // without its line end. Unset: the warnings are not kept.
     std::function<void(const std::string&)> warning;
     // Called after each band of rows with the bytes read so far and the
     // file's size; false stops the load, which then fails with the message
@@ -82,15 +82,19 @@ public:
     // elevation 0; the same size keeps the cells. Negative sizes count as 0.
     void resizeGrid(int x, int y);
 
-    // Both return whether they succeeded and print their diagnostics on
-    // standard output. A failed load leaves the map exactly as it was; a
-    // failed save leaves the file that was there before.
+    // Both return whether they succeeded; they print nothing. A failed load
+    // leaves the map exactly as it was; a failed save leaves the file that
+    // was there before.
     bool loadMap(const char* filename);
     bool loadMap(const char* filename, const LoadHooks& hooks);
     bool saveMap(const char* filename) const;
     // The message of the last failed loadMap or saveMap without its line
     // end; empty after a success.
     const std::string& lastError() const { return lastErr; }
+    // The same message as the map format words it for standard output: with
+    // its line end, except the save's "Unable to open the map file!", which
+    // has none. Empty after a success or a cancelled load.
+    const std::string& lastMessage() const { return lastMsg; }
 
     // File character to map character and back.
     static char read2real(char t) {
@@ -120,6 +124,7 @@ private:
     Array2d<char> elev;
     Array2d<char> terr;
     mutable std::string lastErr;
+    mutable std::string lastMsg;
 };
 
 #endif

@@ -1,14 +1,19 @@
 // The hex picture as vector shapes and real text, drawn on any cairo
 // surface: image, PDF or SVG. Plain C++, cairo and Pango; no toolkit.
 //
-// Geometry: one hex is `pitch` units high (across the flats) and 4/3 of
-// that wide; column j starts `pitch` units right of column j - 1, row i
-// `pitch` units below row i - 1, and the map's even columns sit half a
-// pitch lower: the window's proportions at any size. Units are whatever the
-// cairo context's user space is (millimetres for paper, pixels for PNG).
+// Geometry: hexagons with flat tops in columns. A hex is `across` units
+// from its top flat to its bottom flat and `wide` units from its left
+// corner to its right one; column j starts 3/4 of `wide` right of column
+// j - 1, row i `across` below row i - 1, and the map's even columns sit
+// half a hex lower. Regular hexagons are 2/sqrt(3) of `across` wide (every
+// pair of opposite flats equally far apart, columns sqrt(3)/2 of `across`
+// apart); the window's hexes are 4/3 of it wide (columns `across` apart).
+// Units are whatever the cairo context's user space is (millimetres for
+// paper, pixels for PNG).
 #ifndef TARVEN_HXVECTOR_H
 #define TARVEN_HXVECTOR_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +27,15 @@ class HxTerrainSet;
 
 namespace hxvec {
 
+enum class Shape { Regular, Window };
+
+struct Grid {
+    double across = 1;         // between the top and the bottom flat
+    double wide = 4.0 / 3;     // between the left and the right corner
+    static Grid of(Shape shape, double across);
+    double step() const { return 0.75 * wide; }   // from column to column
+};
+
 // Colour from an opaque 0xAARRGGBB pixel; 0 (transparent) is "none".
 struct Rgb {
     double r, g, b;
@@ -34,21 +48,24 @@ Rgb rgb(hxpic::Pixel p);
 struct Size {
     double w, h;
 };
-Size pictureSize(const hexgeom::CellRange& cells, double pitch);
+Size pictureSize(const hexgeom::CellRange& cells, const Grid& grid);
 
 // Where the hexagon of cell (col, row) has its top-left box corner, with
 // the picture's top-left corner at (0, 0).
 struct Place {
     double x, y;
 };
-Place hexOrigin(const hexgeom::CellRange& cells, double pitch, int col, int row);
+Place hexOrigin(const hexgeom::CellRange& cells, const Grid& grid, int col, int row);
 
 // The cells whose hexagons reach into the rectangle x..x+w, y..y+h of the
 // picture (clamped to `cells`; possibly empty).
-hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, double pitch, double x, double y, double w, double h);
+hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, const Grid& grid, double x, double y, double w, double h);
 
 // Outline width for a hex of this pitch in millimetres on paper: thin
-// enough for small hexes, never thicker than 0.3 mm.
+// enough for small hexes, never thicker than 0.3 mm, and none below
+// kMinOutlineMm, where outlines would print as a dark mesh (as the window
+// draws dots without outlines below its smallest hexes).
+constexpr double kMinOutlineMm = 2;
 double outlineWidthMm(double pitchMm);
 
 // Where the map drawn sits in the whole map, for hex numbers: cell (x, y)
@@ -59,11 +76,12 @@ struct Numbering {
 };
 
 struct Style {
-    double pitch = 1;            // user units per hex height
+    Grid grid;
     double outline = 0;          // outline width in user units; 0: none
     bool labels = true;          // elevation labels (values above 0)
     bool numbers = false;        // hex numbers at the top; labels move lower
     Numbering numbering;
+    bool glyphs = true;          // false: labels and numbers left to textRuns
 };
 
 // DejaVu Sans, found once through Pango's cairo font map, for every label
@@ -90,8 +108,10 @@ private:
 };
 
 // Draws the hexagons of `visible` (within `cells`) with the picture's
-// top-left corner at the user origin: one filled path per colour, then the
-// black outlines, then the labels as text. Pass visible = cells for the
+// top-left corner at the user origin: each colour's regions as one filled
+// path of their boundaries, then the black outlines as long dashed lines
+// (every hex edge lies on a straight line through the grid), then the
+// labels as text. Pass visible = cells for the
 // whole picture; a page of a poster passes the cells it shows.
 void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& cells,
           const hexgeom::CellRange& visible, const Style& style, Fonts& fonts);
@@ -99,7 +119,28 @@ void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const he
 // Only the hex numbers of `visible` (see hexnumber.h): "0101" for the
 // first column and row of the whole map.
 void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
-                 double pitch, Fonts& fonts, const Numbering& numbering = Numbering());
+                 const Grid& grid, Fonts& fonts, const Numbering& numbering = Numbering());
+
+// The elevation labels (or, with `numbers`, the hex numbers) that draw()
+// writes, one by one: their text, size, the middle of their width and
+// their baseline. For files that carry text as text.
+struct TextItem {
+    double size = 0, middle = 0, baseline = 0;
+    std::string text;
+};
+void textItems(const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
+               const Style& style, bool numbers, Fonts& fonts, const std::function<void(const TextItem&)>& out);
+
+// What drawing `visible` puts into a vector file, counted without drawing:
+// the corners of the colour regions' boundaries, the outline lines and the
+// glyphs of the labels and numbers. A file's size and the memory a reader
+// (and cairo's SVG writer) needs grow with it.
+struct Shapes {
+    long long corners = 0, lines = 0, glyphs = 0;
+    long long total() const { return corners + lines + glyphs; }
+};
+Shapes countShapes(const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& visible,
+                   const Style& style);
 
 // The key of the colours the cells are drawn in, in the catalogue's order:
 // a terrain whose colour holds at every elevation has one entry; a terrain

@@ -12,6 +12,7 @@
 
 #include "hexgeometry.h"
 #include "hxpicture.h"
+#include "hxvector.h"
 
 class HxMap;
 
@@ -28,10 +29,6 @@ constexpr double kMinPaperMm = 50, kMaxPaperMm = 5000;
 // "A4", "Letter", "A3" (either way round), or "300 x 200 mm".
 std::string paperName(const Paper& paper);
 
-// Elevation labels and hex numbers are drawn on paper only on hexes at
-// least this many millimetres across the flats: smaller ones cannot be read.
-constexpr double kMinLabelMm = 3;
-
 // How a picture of pictureW x pictureH mm is cut into sheets: each sheet
 // prints the area inside its margins; neighbouring sheets share `overlap`
 // mm of the picture, to glue one over the other.
@@ -41,7 +38,7 @@ struct Layout {
     double areaW = 0, areaH = 0;          // printable area of a sheet
     double pictureW = 0, pictureH = 0;
     double columns = 1, rows = 1;         // sheets across and down (whole numbers)
-    double pitch = 0;                     // hex height on the sheets, mm
+    double pitch = 0;                     // across the flats on the sheets, mm
     bool index = false;                   // an assembly index comes first
     bool indexTurned = false;             // the index page lies the other way
     // The legend: below the map (on the one sheet or the index), or, when
@@ -71,6 +68,7 @@ struct Document {
     const HxMap& map;
     hexgeom::CellRange cells;     // not empty, inside the map
     double hexMm = 25.4;          // across the flats; ignored with fitPage
+    hxvec::Shape shape = hxvec::Shape::Regular;
     bool fitPage = false;         // the whole region on one sheet
     Paper paper;
     double margin = 10, overlap = 10;
@@ -79,6 +77,8 @@ struct Document {
     int numberDx = 0, numberDy = 0, mapW = 0, mapH = 0;
     hxpic::Pixel background = 0xffffffffu;   // 0: none
     double maxPages = 100;
+    // Told what was left out, and why, in one line.
+    std::function<void(const std::string&)> warn;
     // Told the share of the work done, 0..1.
     std::function<void(double)> progress;
 };
@@ -87,6 +87,16 @@ struct Document {
 // with a reason when the options cannot work (no printable area, a poster
 // over maxPages sheets).
 bool planPdf(const Document& doc, Layout& out, std::string& reason);
+
+// What the document's drawing holds with hexes `pitch` mm across, for a
+// bound on the file before it is written (the sheets' overlaps aside).
+hxvec::Shapes countShapes(const Document& doc, double pitch);
+
+// Labels and hex numbers are drawn on hexes at least this many millimetres
+// across; smaller ones cannot be read on paper.
+constexpr double kMinLabelMm = 3;
+// Whether the SVG of `doc` carries its labels (and numbers when asked).
+bool svgText(const Document& doc);
 
 // Writes the PDF (one sheet, or the index and the poster's sheets) or the
 // SVG to `file`. False with a reason on failure.

@@ -9,12 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "savefile.h"
+
 namespace tools {
 
 // For tools that write files: ignores SIGXFSZ (a write past the file-size
 // limit then fails with EFBIG), and on SIGINT, SIGTERM and SIGHUP removes
 // every temporary file of an OutputFile still open and exits with 128 + the
-// signal's number. Call once at the start of main() (async-signal-safe handler).
+// signal's number; the same for the temporary file of any SaveFile, the
+// map saves among them. Call once at the start of main() (async-signal-safe
+// handler).
 void installSignalCleanup();
 
 // Refuses, before any work, an output that is one of the inputs (same device
@@ -23,10 +27,10 @@ void installSignalCleanup();
 // quotes the file name.
 bool checkOutput(const std::string& output, const std::vector<std::string>& inputs, std::string& error);
 
-// One output file written through a temporary file beside its target
-// (symbolic links followed), renamed over it by commit(). The temporary name
-// stays short enough that a 255-byte target name works. The destructor or
-// discard() removes the temporary file if it was not committed.
+// One output file written through a stdio stream on a SaveFile
+// (savefile.h): a temporary file beside its target (symbolic links
+// followed), renamed over it by commit(). The destructor or discard()
+// removes the temporary file if it was not committed.
 class OutputFile {
 public:
     OutputFile();
@@ -37,7 +41,7 @@ public:
     bool open(const std::string& path, std::string& error);
     std::FILE* stream();     // buffered stream on the temporary file
     int fd() const;
-    bool commit(std::string& error);   // flush, fsync, keep the old file's mode (or 0666 & ~umask), close, rename
+    bool commit(std::string& error);   // flush, keep the old file's mode (or 0666 & ~umask), fsync, close, rename
     // All that commit() does but the rename, for several files that must
     // all be complete before any of them replaces its target: commit()
     // then only renames. The temporary file stays until then (and is still
@@ -46,19 +50,12 @@ public:
     void discard();
     // For tools that write many files and make them durable together at the
     // end (syncfs): commit() then skips the fsync of the file and its folder.
-    void deferSync() { sync = false; }
+    void deferSync() { save.deferSync(); }
 
 private:
     std::string path;        // as the caller named it, for messages
-    std::string name;        // the target's name in its folder
-    std::string tempName;    // the temporary file's name in that folder
-    int dirFd = -1;          // the target's folder
-    int slot = -1;           // the signal handler's entry for the temporary file
+    SaveFile save;
     std::FILE* file = nullptr;
-    bool exists = false;     // the target existed when opened
-    unsigned mode = 0;       // the permission bits the file gets
-    unsigned owner = 0, group = 0;
-    bool sync = true;
 };
 
 // Extensions: lower-case extension of a path without the dot ("" if none).

@@ -29,11 +29,46 @@ struct GivenOption {
 bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason);
 
-// A decimal integer with an optional sign, saturated to low..high. False
-// when the text is not one.
-bool parseInteger(const std::string& text, long long low, long long high, long long& value);
-// The same, saturated to the range of int.
-bool parseInt(const std::string& text, int& value);
+// The options every tool takes, read by scanToolArguments.
+struct ToolFlags {
+    bool help = false, version = false, quiet = false;
+};
+
+// scanArguments for a tool: --help and --version, and -q/--quiet where
+// `quiet` is true, are added to `known` and come back in `flags`, not in
+// `options`. Unless help or version was asked, exactly `fileCount` file
+// names must be given: fewer is refused with `missing` as the reason, more
+// with `tooMany`.
+bool scanToolArguments(const std::vector<std::string>& args, std::vector<OptionSpec> known, bool quiet,
+                       std::size_t fileCount, const char* missing, ToolFlags& flags,
+                       std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason,
+                       const char* tooMany = "too many file names");
+
+// What a number outside its range comes to: refused, or taken as the
+// nearest end where a tool documents that (tarven-render's --zoom).
+enum class OutOfRange { Refuse, Clamp };
+
+// The one reader of whole numbers in the tools' options: decimal digits
+// with an optional sign, nothing else. Outside low..high it is refused, or
+// with OutOfRange::Clamp taken as the nearest end. False with the reason,
+// which quotes the text as typed and names the range:
+// "--max-pitch wants a whole number from 1 to 64, not '99'".
+bool parseInteger(const std::string& option, const std::string& text, long long low, long long high,
+                  long long& value, std::string& reason, OutOfRange out = OutOfRange::Refuse);
+// The same into an int; low..high must lie within int.
+bool parseInteger(const std::string& option, const std::string& text, int low, int high, int& value,
+                  std::string& reason, OutOfRange out = OutOfRange::Refuse);
+
+// The one reader of decimal numbers: digits with at most one point ("25.4",
+// "10", ".5"), no sign, no exponent, within low..high. False with the reason
+// naming the range: "--dpi wants a number from 1 to 100000, not '0'".
+bool parseDecimal(const std::string& option, const std::string& text, double low, double high, double& value,
+                  std::string& reason);
+
+// What a value of an option must be, for messages: "a whole number from 1
+// to 64", "a whole number of at least 1", "a number from 0.5 to 1000".
+std::string wholeRange(long long low, long long high);
+std::string decimalRange(double low, double high);
 
 }  // namespace tools
 

@@ -1,16 +1,18 @@
-// The command-line tools tarven-render and tarven-stats: their options and
-// what they do, apart from their thin entry points so that tests can run
-// them in-process.
+// The command-line tools: tarven-render's and tarven-stats' options and
+// work, apart from their thin entry points so that tests can run them
+// in-process, and the runner that every tool's entry point goes through.
 #ifndef TARVEN_TOOLS_H
 #define TARVEN_TOOLS_H
 
 #include <functional>
 #include <iosfwd>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "hexgeometry.h"
 #include "hxpicture.h"
+#include "hxvector.h"
 
 class HxMap;
 struct LoadHooks;
@@ -30,6 +32,11 @@ constexpr long long kDefaultMaxPixels = 10000000000LL;
 // The widest and highest picture a PNG file of tarven-render can hold.
 constexpr long long kMaxPictureWidth = 1000000;
 constexpr long long kMaxPictureHeight = 0x7fffffff;
+
+// The most shapes (corners of colour regions, outline lines and glyphs) a
+// PDF or SVG holds unless --max-shapes allows more: about 150 MB of SVG,
+// which cairo holds in memory whole before it writes it.
+constexpr long long kDefaultMaxShapes = 5000000;
 
 struct RenderOptions {
     int zoom = 8;             // already clamped to 0..64
@@ -55,6 +62,12 @@ struct RenderOptions {
     hxpic::Pixel background = 0;
     bool backgroundGiven = false;
     bool legend = false, numbers = false;
+    // Regular hexagons or the window's; pixels across the flats of a
+    // regular PNG (0: none asked); a virtual tabletop's scene beside it.
+    hxvec::Shape shape = hxvec::Shape::Regular;
+    int gridPx = 0;
+    std::string vtt;
+    long long maxShapes = kDefaultMaxShapes;
     bool has(const std::string& option) const;
 };
 
@@ -113,26 +126,105 @@ PictureSize withLegend(const HxMap& map, const hexgeom::CellRange& cells, const 
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, const PngExtras& extras, std::string& error, Progress* progress = nullptr);
 
+// A PNG of regular hexes `across` pixels from flat to flat, drawn with the
+// vector drawing; with `foundry` the picture starts half a hex higher, so
+// that Foundry VTT's grid of that size lands on its hexes.
+struct RegularPng {
+    double across = 100;
+    bool foundry = false;
+};
+PictureSize regularPictureSize(const hexgeom::CellRange& cells, const RegularPng& png);
+bool writeRegularPicture(const HxMap& map, const hexgeom::CellRange& cells, const RegularPng& png,
+                         const std::string& path, const PngExtras& extras, std::string& error,
+                         Progress* progress = nullptr);
+// The Foundry VTT scene of such a picture (named `image`, its file name),
+// as JSON text.
+std::string foundryScene(const std::string& name, const std::string& image, const PictureSize& size,
+                         const hexgeom::CellRange& cells, int gridPx);
+
 // The tools: messages and usage on `err`, reports on `out`. Warnings about
-// cells go to `err`, the first few in full and then their count; the map
-// model's other load messages go to standard output as it prints them. The
-// result is the exit code; a report, help or version text that could not
-// be written is a failure.
+// cells go to `err`, the first few in full and then their count, as does a
+// failed load's message. The result is the exit code; a report, help or
+// version text that could not be written is a failure.
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Loads `file` into `map` with the warnings about cells summarised on
 // `err` (the first few in full, then how many more there were), each line
-// starting with `tool`.
+// starting with `tool`, and the failure, if any, after them.
 bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err);
 // The same for any load of `file` through the model's reader: `load` is
-// given the hooks to read with.
-bool loadFor(const char* tool, const std::string& file, std::ostream& err,
-             const std::function<bool(const LoadHooks&)>& load);
+// given the hooks to read with, and leaves the failure's message in `error`.
+using Load = std::function<bool(const LoadHooks& hooks, std::string& error)>;
+bool loadFor(const char* tool, const std::string& file, std::ostream& err, const Load& load);
+
+// Text from a file or the command line as a message may quote it: bytes
+// that are not printable (control characters, bytes that are not UTF-8)
+// shown as \xNN, so that no file can send control sequences to the
+// terminal, and cut after about `most` bytes with the count of those left
+// out, so that no file can make a message of megabytes.
+std::string printable(const std::string& text, std::size_t most = 400);
 
 // Flushes `out` after a report, help or version text; false with a message
 // on `err` when it could not be written.
 bool flushed(const char* tool, std::ostream& out, std::ostream& err);
+
+// The one runner of every tool. A tool has a name, a help text, a reader of
+// its arguments and its work; the runner owns the rest:
+// - help and version, written to `out` and checked;
+// - misuse: "tarven-x: REASON" and "Try 'tarven-x --help'." on `err`, exit 2;
+// - every exception: "tarven-x: out of memory" for bad_alloc, its text for
+//   any other (a thread that cannot start among them), exit 1.
+// Messages start with the tool's name and ": ".
+struct Tool {
+    const char* name;    // "tarven-render"
+    const char* usage;   // the help text
+};
+
+// What the arguments ask for.
+enum class Request { Run, Help, Version };
+template <class Options>
+Request requestOf(const Options& o) {
+    return o.help ? Request::Help : o.version ? Request::Version : Request::Run;
+}
+
+// Thrown by a tool's work for a misuse found only once the input is known
+// (cells outside the map): exit 2 as for one in the arguments.
+struct Misuse : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the arguments: false with the reason for a misuse.
+using ReadArguments = std::function<bool(Request& request, std::string& reason)>;
+// Does the work; the result is the exit code.
+using Work = std::function<int()>;
+
+int runTool(const Tool& tool, std::ostream& out, std::ostream& err, const ReadArguments& read, const Work& work);
+
+// The usual shape: options read by parse() into an Options value with help
+// and version fields, then work(options, out, err).
+template <class Options, class Parse, class DoWork>
+int runTool(const Tool& tool, const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            Parse parse, DoWork work) {
+    Options options;
+    return runTool(
+        tool, out, err,
+        [&](Request& request, std::string& reason) {
+            if (!parse(args, options, reason)) return false;
+            request = requestOf(options);
+            return true;
+        },
+        [&] { return work(options, out, err); });
+}
+
+// A program's main: holds the standard streams (closed ones are opened on
+// a placeholder), sets up the signal clean-up of temporary files and small
+// thread stacks, runs `run` on the arguments with standard output and
+// error, and flushes and closes standard output (a failure there is exit 1
+// with a message). An exception that escapes a thread ends the tool with
+// exit 1, a message and its temporary files removed, never a signal.
+int toolMain(const char* name, int argc, char** argv,
+             int (*run)(const std::vector<std::string>&, std::ostream&, std::ostream&));
 
 // For the programs' entry points: standard input, output and error that
 // are closed are opened on a placeholder that refuses writes, so that no

@@ -38,8 +38,10 @@ public:
     // Reads a map file into the view. On success the zoom becomes 8; on
     // failure the map, zoom and scroll position stay as they were and
     // lastError() holds the message. The hooks follow the load and may stop
-    // it; a stopped load is a failed one.
+    // it; a stopped load is a failed one. The map format's warnings and
+    // failure are printed on standard output, as is a failed save's.
     bool loadMap(const char* file, bool redraw, const LoadHooks& hooks = LoadHooks());
+    bool saveMap(const char* file) const;
     void updateHexPic(int x, int y, bool redraw);
     void st(int x, int y, int t);
     void se(int x, int y, int e);

@@ -1,6 +1,8 @@
 #include "toolargs.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -94,26 +96,103 @@ bool scanArguments(const std::vector<std::string>& args, const std::vector<Optio
     return true;
 }
 
-bool parseInteger(const std::string& text, long long low, long long high, long long& value) {
+bool scanToolArguments(const std::vector<std::string>& args, std::vector<OptionSpec> known, bool quiet,
+                       std::size_t fileCount, const char* missing, ToolFlags& flags,
+                       std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason,
+                       const char* tooMany) {
+    known.push_back({"--help", false});
+    known.push_back({"--version", false});
+    if (quiet) known.push_back({"--quiet", false, 'q'});
+    std::vector<GivenOption> given;
+    if (!scanArguments(args, known, given, files, reason)) return false;
+    for (GivenOption& g : given) {
+        if (g.name == "--help") flags.help = true;
+        else if (g.name == "--version") flags.version = true;
+        else if (g.name == "--quiet") flags.quiet = true;
+        else options.push_back(std::move(g));
+    }
+    if (flags.help || flags.version || files.size() == fileCount) return true;
+    reason = files.size() < fileCount ? missing : tooMany;
+    return false;
+}
+
+std::string wholeRange(long long low, long long high) {
+    if (high == std::numeric_limits<long long>::max()) return "a whole number of at least " + std::to_string(low);
+    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+std::string decimalRange(double low, double high) {
+    char text[64];
+    std::snprintf(text, sizeof text, "a number from %g to %g", low, high);
+    return text;
+}
+
+bool parseInteger(const std::string& option, const std::string& text, long long low, long long high,
+                  long long& value, std::string& reason, OutOfRange out) {
+    const auto refuse = [&] {
+        reason = option + " wants " + (out == OutOfRange::Clamp ? "a whole number" : wholeRange(low, high)) +
+                 ", not " + quoted(text);
+        return false;
+    };
     const bool sign = !text.empty() && (text[0] == '-' || text[0] == '+');
     const bool negative = sign && text[0] == '-';
     std::size_t i = sign ? 1 : 0;
-    if (i == text.size()) return false;
-    long long v = 0;
+    if (i == text.size()) return refuse();
+    // Counted in unsigned magnitude; beyond the range of long long only the
+    // side it lies on matters.
+    unsigned long long magnitude = 0;
+    bool huge = false;
     for (; i < text.size(); ++i) {
         const unsigned d = static_cast<unsigned char>(text[i]) - 48u;
-        if (d > 9) return false;
-        if (v < (1LL << 58)) v = v * 10 + d;
+        if (d > 9) return refuse();
+        if (magnitude > (std::numeric_limits<unsigned long long>::max() - d) / 10) huge = true;
+        else magnitude = magnitude * 10 + d;
     }
-    if (negative) v = -v;
-    value = std::max(low, std::min(high, v));
+    constexpr unsigned long long kMax = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
+    bool below = false, above = false;
+    long long v = 0;
+    if (huge || magnitude > kMax + (negative ? 1 : 0)) {
+        (negative ? below : above) = true;
+    } else {
+        v = negative ? (magnitude == kMax + 1 ? std::numeric_limits<long long>::min()
+                                              : -static_cast<long long>(magnitude))
+                     : static_cast<long long>(magnitude);
+        below = v < low;
+        above = v > high;
+    }
+    if (below || above) {
+        if (out == OutOfRange::Refuse) return refuse();
+        v = below ? low : high;
+    }
+    value = v;
     return true;
 }
 
-bool parseInt(const std::string& text, int& value) {
+bool parseInteger(const std::string& option, const std::string& text, int low, int high, int& value,
+                  std::string& reason, OutOfRange out) {
     long long v = 0;
-    if (!parseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), v)) return false;
+    if (!parseInteger(option, text, static_cast<long long>(low), static_cast<long long>(high), v, reason, out))
+        return false;
     value = static_cast<int>(v);
+    return true;
+}
+
+bool parseDecimal(const std::string& option, const std::string& text, double low, double high, double& value,
+                  std::string& reason) {
+    int dots = 0, digits = 0;
+    for (const char c : text) {
+        if (c == '.') ++dots;
+        else if (c >= '0' && c <= '9') ++digits;
+        else digits = -1000000;
+    }
+    // from_chars reads the point whatever the locale says.
+    double v = -1;
+    if (dots <= 1 && digits > 0) std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    if (dots > 1 || digits <= 0 || !(v >= low && v <= high)) {
+        reason = option + " wants " + decimalRange(low, high) + ", not " + quoted(text);
+        return false;
+    }
+    value = v;
     return true;
 }
 

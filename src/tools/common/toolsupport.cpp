@@ -20,43 +20,68 @@ namespace {
 // Warnings shown in full before the rest are only counted.
 constexpr long long kWarningsShown = 10;
 
-// A warning quotes a byte of the file: one that is not printable is shown
-// as \xNN, so that a hostile map cannot send control sequences to the
-// terminal.
-std::string printable(const std::string& text) {
-    std::string shown;
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7f) {
-            shown += c;
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", u);
-            shown += hex;
-        }
-    }
-    return shown;
+// The length of a valid UTF-8 sequence at `p` (of `n` bytes left) for a
+// character that prints: none of the C1 controls, no overlong form, no
+// surrogate; 0 when there is none.
+std::size_t printableUtf8(const unsigned char* p, std::size_t n) {
+    const unsigned char b = p[0];
+    const std::size_t len = b >= 0xc2 && b <= 0xdf ? 2 : b >= 0xe0 && b <= 0xef ? 3 : b >= 0xf0 && b <= 0xf4 ? 4 : 0;
+    if (len == 0 || len > n) return 0;
+    for (std::size_t k = 1; k < len; ++k)
+        if ((p[k] & 0xc0) != 0x80) return 0;
+    if (b == 0xc2 && p[1] < 0xa0) return 0;                       // C1 controls
+    if (b == 0xe0 && p[1] < 0xa0) return 0;                       // overlong
+    if (b == 0xed && p[1] >= 0xa0) return 0;                      // surrogates
+    if (b == 0xf0 && p[1] < 0x90) return 0;                       // overlong
+    if (b == 0xf4 && p[1] >= 0x90) return 0;                      // past U+10FFFF
+    return len;
 }
 
 }  // namespace
 
-bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err) {
-    return loadFor(tool, file, err, [&](const LoadHooks& hooks) { return map.loadMap(file.c_str(), hooks); });
+std::string printable(const std::string& text, std::size_t most) {
+    std::string shown;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = 0;
+    while (i < text.size() && shown.size() < most) {
+        const unsigned char u = p[i];
+        if (u >= 0x20 && u < 0x7f) {
+            shown += static_cast<char>(u);
+            ++i;
+        } else if (const std::size_t len = u >= 0x80 ? printableUtf8(p + i, text.size() - i) : 0) {
+            shown.append(text, i, len);
+            i += len;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", u);
+            shown += hex;
+            ++i;
+        }
+    }
+    if (i < text.size()) shown += "... (" + std::to_string(text.size() - i) + " more bytes)";
+    return shown;
 }
 
-bool loadFor(const char* tool, const std::string& file, std::ostream& err,
-             const std::function<bool(const LoadHooks&)>& load) {
+bool loadMapFor(const char* tool, const std::string& file, HxMap& map, std::ostream& err) {
+    return loadFor(tool, file, err, [&](const LoadHooks& hooks, std::string& error) {
+        const bool loaded = map.loadMap(file.c_str(), hooks);
+        error = map.lastError();
+        return loaded;
+    });
+}
+
+bool loadFor(const char* tool, const std::string& file, std::ostream& err, const Load& load) {
     long long warnings = 0;
     LoadHooks hooks;
     hooks.warning = [&](const std::string& message) {
-        if (++warnings <= kWarningsShown) err << tool << ": '" << file << "': " << printable(message) << "\n";
+        if (++warnings <= kWarningsShown) err << tool << ": '" << printable(file) << "': " << printable(message) << "\n";
     };
-    const bool loaded = load(hooks);
-    // The model prints its other load messages on standard output.
-    std::fflush(stdout);
+    std::string error;
+    const bool loaded = load(hooks, error);
     if (warnings > kWarningsShown)
-        err << tool << ": '" << file << "': " << warnings - kWarningsShown << " more warning"
+        err << tool << ": '" << printable(file) << "': " << warnings - kWarningsShown << " more warning"
             << (warnings - kWarningsShown == 1 ? "" : "s") << " about cells not shown (" << warnings << " in all)\n";
+    if (!loaded) err << tool << ": " << printable(error) << "\n";
     return loaded;
 }
 
