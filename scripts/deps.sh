@@ -8,7 +8,9 @@ packages=(build-essential cmake pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest
           libbenchmark-dev xvfb xauth clang libclang-rt-dev
           libcairo2-dev libpango1.0-dev libpng-dev fonts-dejavu-core openbox
           poppler-utils librsvg2-bin libjs-leaflet chromium
-          libtinyxml2-dev nlohmann-json3-dev zlib1g-dev libzstd-dev libglib2.0-dev tiled "$@")
+          libtinyxml2-dev nlohmann-json3-dev zlib1g-dev libzstd-dev libglib2.0-dev tiled libnoise-dev libgdal-dev "$@")
+# The compiler cache, which the test, fuzz and package scripts use when present.
+packages+=(ccache)
 
 missing=()
 for p in "${packages[@]}"; do

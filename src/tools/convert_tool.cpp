@@ -33,6 +33,8 @@ namespace {
 
 const char* const kUsage =
     "Usage: tarven-convert [--zoom Z] [--encoding E] [--quiet] INPUT OUTPUT\n"
+    "       tarven-convert [--cols N | --hex-m M] [--sea-level H] [--levels L]\n"
+    "                      IN.tif|IN.png|IN.asc OUT.map\n"
     "Converts a Tarven map (.map) to a Tiled hexagonal map (.tmx or .tmj) and\n"
     "back; .tmx and .tmj also convert into each other. The extensions tell\n"
     "the direction. An exported map comes with two tileset images beside it,\n"
@@ -44,6 +46,10 @@ const char* const kUsage =
     "                 pitch Z+1 and hex width 4(Z+1)/3 are both even, such as\n"
     "                 11, 23, 31 or 47\n"
     "  --encoding E   layer data: csv, base64, zlib (default), gzip or zstd\n"
+    "  --cols N       heightmap: N hex columns across the raster\n"
+    "  --hex-m M      heightmap: hexes M metres across the flats\n"
+    "  --sea-level H  heightmap: samples below H (its units) are water\n"
+    "  --levels L     heightmap: elevations linear (default) or quantile\n"
     "  -q, --quiet    no progress, no notes on guessed or changed cells\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
@@ -116,7 +122,10 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
     std::vector<GivenOption> given;
     std::vector<std::string> files;
     ToolFlags flags;
-    if (!scanToolArguments(args, {{"--zoom", true}, {"--encoding", true}}, true, 2,
+    if (!scanToolArguments(args,
+                           {{"--zoom", true}, {"--encoding", true}, {"--cols", true}, {"--hex-m", true},
+                            {"--sea-level", true}, {"--levels", true}},
+                           true, 2,
                            "an input and an output file are needed", flags, given, files, reason))
         return false;
     o.help = flags.help;
@@ -124,7 +133,9 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
     o.quiet = flags.quiet;
     bool zoomGiven = false;
     for (const GivenOption& g : given) {
-        if (g.name == "--encoding") {
+        if (parseHeightmapOption(g.name, g.value, o, reason)) {
+            if (!reason.empty()) return false;
+        } else if (g.name == "--encoding") {
             if (!exchange::parseEncoding(g.value, o.encoding)) {
                 reason = "the encoding must be csv, base64, zlib, gzip or zstd, not " + quoted(g.value);
                 return false;
@@ -140,6 +151,21 @@ bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions&
     o.input = files[0];
     o.output = files[1];
     const std::string in = extensionOf(o.input), out = extensionOf(o.output);
+    if (exchange::isHeightmapExtension(in) || !o.heightmapGiven.empty()) {
+        if (!exchange::isHeightmapExtension(in)) {
+            reason = o.heightmapGiven[0] + " is for heightmaps (.tif, .png or .asc), not " + quoted(o.input);
+            return false;
+        }
+        if (out != "map") {
+            reason = "a heightmap converts to a Tarven map (.map), not " + quoted(o.output);
+            return false;
+        }
+        if (o.heightmap.cols > 0 && o.heightmap.hexMetres > 0) {
+            reason = "--cols and --hex-m both set the size of the hexes: give one of them";
+            return false;
+        }
+        return true;
+    }
     if (in != "map" && !isTiled(in)) {
         reason = "the input " + quoted(o.input) + " is neither a .map, a .tmx nor a .tmj file";
         return false;
@@ -195,6 +221,7 @@ namespace {
 
 int convert(ConvertOptions o, std::ostream&, std::ostream& err) {
     const std::string inExt = extensionOf(o.input), outExt = extensionOf(o.output);
+    if (exchange::isHeightmapExtension(inExt)) return runHeightmapImport(o, err);
     std::string error;
     if (!checkOutput(o.output, {o.input}, error)) {
         err << "tarven-convert: " << printable(error) << "\n";

@@ -23,6 +23,7 @@
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
+#include "outputfile.h"
 #include "pngrender.h"
 #include "progress.h"
 #include "workqueue.h"
@@ -619,104 +620,125 @@ int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
     }
     const Dir outFolder = outputFolder(outdir, error);
     if (!outFolder.ok()) return fail();
-    // Everything is written into a new folder inside OUTDIR and put in the
-    // place of the old page, tiles and cells only when complete.
-    Stage stage(outFolder.fd(), outdir);
-    if (!stage.make(error) || !copyLeaflet(options.leaflet, stage, error)) return fail();
+    // From here a termination signal stops the drawing at the next tile, and
+    // the hidden folder goes with the stage before the program exits with
+    // 128 + the signal; only the swap at the end is ended at once.
+    StopOnSignal stop;
+    const auto stopped = [&] { return stop.signal() != 0; };
+    const int code = [&] {
+        // Everything is written into a new folder inside OUTDIR and put in the
+        // place of the old page, tiles and cells only when complete.
+        Stage stage(outFolder.fd(), outdir);
+        if (!stage.make(error) || !copyLeaflet(options.leaflet, stage, error)) return fail();
+        if (stopped()) return kFailed;
 
-    const int blocksX = (map.xs() + kCellBlock - 1) / kCellBlock, blocksY = (map.ys() + kCellBlock - 1) / kCellBlock;
-    const std::uint64_t blocks = static_cast<std::uint64_t>(blocksX) * blocksY;
-    const double total = static_cast<double>(blocks + tiles);
-    Progress progress("Drawing tiles", options.quiet);
-    std::uint64_t done = 0;
-    {
-        const Dir cells = newFolder(stage.fd(), "cells", stage.shown("cells"), error);
-        if (!cells.ok()) return fail();
-        for (int by = 0; by < blocksY; ++by) {
-            const std::string row = std::to_string(by);
-            const Dir folder = newFolder(cells.fd(), row, stage.shown("cells/" + row), error);
-            if (!folder.ok()) return fail();
-            for (int bx = 0; bx < blocksX; ++bx) {
-                const std::string name = std::to_string(bx) + ".js";
-                if (!newText(folder.fd(), name, stage.shown("cells/" + row + "/" + name), cellBlock(map, bx, by), error))
-                    return fail();
+        const int blocksX = (map.xs() + kCellBlock - 1) / kCellBlock;
+        const int blocksY = (map.ys() + kCellBlock - 1) / kCellBlock;
+        const std::uint64_t blocks = static_cast<std::uint64_t>(blocksX) * blocksY;
+        const double total = static_cast<double>(blocks + tiles);
+        Progress progress("Drawing tiles", options.quiet);
+        std::uint64_t done = 0;
+        {
+            const Dir cells = newFolder(stage.fd(), "cells", stage.shown("cells"), error);
+            if (!cells.ok()) return fail();
+            for (int by = 0; by < blocksY; ++by) {
+                const std::string row = std::to_string(by);
+                const Dir folder = newFolder(cells.fd(), row, stage.shown("cells/" + row), error);
+                if (!folder.ok()) return fail();
+                for (int bx = 0; bx < blocksX; ++bx) {
+                    const std::string name = std::to_string(bx) + ".js";
+                    if (!newText(folder.fd(), name, stage.shown("cells/" + row + "/" + name), cellBlock(map, bx, by),
+                                 error))
+                        return fail();
+                }
+                done += static_cast<std::uint64_t>(blocksX);
+                progress.update(done / total);
+                if (stopped()) return kFailed;
             }
-            done += static_cast<std::uint64_t>(blocksX);
-            progress.update(done / total);
         }
-    }
 
-    const HxTerrainSet terrains;
-    const hxpic::Colours colours(terrains);
-    const pngrender::Renderer renderer(colours);
-    const hexgeom::CellRange all{0, 0, map.xs() - 1, map.ys() - 1};
-    // The labels are made once, here, for every thread to read.
-    std::unique_ptr<pngrender::MadeLabels> labels;
-    if (hexgeom::hasLabels(options.maxPitch - 1)) {
-        PangoLabelFont font;
-        labels = std::make_unique<pngrender::MadeLabels>(font, pngrender::usedLabels(map, all));
-    }
-    const Dir tilesFolder = newFolder(stage.fd(), "tiles", stage.shown("tiles"), error);
-    if (!tilesFolder.ok()) return fail();
-    for (std::size_t z = 0; z < levels.size(); ++z) {
-        const TileLevel& level = levels[z];
-        const std::string levelName = std::to_string(z);
-        const Dir levelFolder = newFolder(tilesFolder.fd(), levelName, stage.shown("tiles/" + levelName), error);
-        if (!levelFolder.ok()) return fail();
-        std::vector<Dir> columns;
-        for (long long tx = 0; tx < level.cols; ++tx) {
-            const std::string name = std::to_string(tx);
-            columns.push_back(newFolder(levelFolder.fd(), name, stage.shown("tiles/" + levelName + "/" + name), error));
-            if (!columns.back().ok()) return fail();
+        const HxTerrainSet terrains;
+        const hxpic::Colours colours(terrains);
+        const pngrender::Renderer renderer(colours);
+        const hexgeom::CellRange all{0, 0, map.xs() - 1, map.ys() - 1};
+        // The labels are made once, here, for every thread to read.
+        std::unique_ptr<pngrender::MadeLabels> labels;
+        if (hexgeom::hasLabels(options.maxPitch - 1)) {
+            PangoLabelFont font;
+            labels = std::make_unique<pngrender::MadeLabels>(font, pngrender::usedLabels(map, all));
         }
-        // The clip box is the level's whole picture, so that a tile holds
-        // exactly the pixels the whole picture has there.
-        pngrender::Request request;
-        request.map = &map;
-        request.zoom = level.pitch - 1;
-        request.cells = all;
-        request.viewStart = hexgeom::Point{0, 0};
-        request.width = request.height = kTileSize;
-        request.clip = hxpic::Clip{0, 0, static_cast<int>(level.width), static_cast<int>(level.height)};
-        request.labels = hexgeom::hasLabels(request.zoom) ? labels.get() : nullptr;
-        request.threads = 1;   // one tile a thread
-        std::atomic<bool> failed{false};
-        std::atomic<std::uint64_t> written{0};
-        std::mutex mutex;
-        std::string firstError;
-        const long long count = level.cols * level.rows;
-        work::run(count, -1, [&](long long i, int runner) {
-            if (failed) return;
-            const int ty = static_cast<int>(i / level.cols), tx = static_cast<int>(i % level.cols);
-            pngrender::Request tile = request;
-            tile.origin = hexgeom::Point{tx * kTileSize, ty * kTileSize};
-            const std::string name = std::to_string(ty) + ".png";
-            std::string why;
-            const bool ok = newFile(
-                columns[static_cast<std::size_t>(tx)].fd(), name,
-                stage.shown("tiles/" + levelName + "/" + std::to_string(tx) + "/" + name),
-                [&](std::FILE* f, std::string& message) { return renderer.write(f, tile, message); }, why);
-            if (!ok) {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (!failed.exchange(true)) firstError = why;
-                return;
+        if (stopped()) return kFailed;
+        const Dir tilesFolder = newFolder(stage.fd(), "tiles", stage.shown("tiles"), error);
+        if (!tilesFolder.ok()) return fail();
+        for (std::size_t z = 0; z < levels.size(); ++z) {
+            const TileLevel& level = levels[z];
+            const std::string levelName = std::to_string(z);
+            const Dir levelFolder = newFolder(tilesFolder.fd(), levelName, stage.shown("tiles/" + levelName), error);
+            if (!levelFolder.ok()) return fail();
+            std::vector<Dir> columns;
+            for (long long tx = 0; tx < level.cols; ++tx) {
+                const std::string name = std::to_string(tx);
+                columns.push_back(
+                    newFolder(levelFolder.fd(), name, stage.shown("tiles/" + levelName + "/" + name), error));
+                if (!columns.back().ok()) return fail();
             }
-            const std::uint64_t now = ++written;
-            // The progress line belongs to this thread.
-            if (runner == 0) progress.update((done + now) / total);
-        });
-        if (failed) {
-            error = firstError;
+            // The clip box is the level's whole picture, so that a tile holds
+            // exactly the pixels the whole picture has there.
+            pngrender::Request request;
+            request.map = &map;
+            request.zoom = level.pitch - 1;
+            request.cells = all;
+            request.viewStart = hexgeom::Point{0, 0};
+            request.width = request.height = kTileSize;
+            request.clip = hxpic::Clip{0, 0, static_cast<int>(level.width), static_cast<int>(level.height)};
+            request.labels = hexgeom::hasLabels(request.zoom) ? labels.get() : nullptr;
+            request.threads = 1;   // one tile a thread
+            std::atomic<bool> failed{false};
+            std::atomic<std::uint64_t> written{0};
+            std::mutex mutex;
+            std::string firstError;
+            const long long count = level.cols * level.rows;
+            work::run(count, -1, [&](long long i, int runner) {
+                if (failed || stopped()) return;
+                const int ty = static_cast<int>(i / level.cols), tx = static_cast<int>(i % level.cols);
+                pngrender::Request tile = request;
+                tile.origin = hexgeom::Point{tx * kTileSize, ty * kTileSize};
+                const std::string name = std::to_string(ty) + ".png";
+                std::string why;
+                const bool ok = newFile(
+                    columns[static_cast<std::size_t>(tx)].fd(), name,
+                    stage.shown("tiles/" + levelName + "/" + std::to_string(tx) + "/" + name),
+                    [&](std::FILE* f, std::string& message) { return renderer.write(f, tile, message); }, why);
+                if (!ok) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (!failed.exchange(true)) firstError = why;
+                    return;
+                }
+                const std::uint64_t now = ++written;
+                // The progress line belongs to this thread.
+                if (runner == 0) progress.update((done + now) / total);
+            });
+            if (stopped()) return kFailed;
+            if (failed) {
+                error = firstError;
+                return fail();
+            }
+            done += static_cast<std::uint64_t>(count);
+        }
+        progress.finish();
+        const std::string name = baseName(options.input);
+        if (!newText(stage.fd(), "map.js", stage.shown("map.js"), mapData(map, name, options.maxPitch, levels),
+                     error) ||
+            !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(map.xs(), map.ys()), error))
             return fail();
-        }
-        done += static_cast<std::uint64_t>(count);
-    }
-    progress.finish();
-    const std::string name = baseName(options.input);
-    if (!newText(stage.fd(), "map.js", stage.shown("map.js"), mapData(map, name, options.maxPitch, levels), error) ||
-        !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(map.xs(), map.ys()), error) || !stage.swapIn(error))
-        return fail();
-    return kDone;
+        // A signal during the swap ends the program at once: the old page is
+        // gone first, so that none is left that mixes two maps, and the next
+        // run removes the hidden folder.
+        if (stop.release() != 0) return kFailed;
+        return stage.swapIn(error) ? kDone : fail();
+    }();
+    if (const int signal = stop.release()) return 128 + signal;
+    return code;
 }
 
 }  // namespace

@@ -459,27 +459,48 @@ TEST(TilesTool, InterruptedOrFailedRerunKeepsTheOldMap) {
     oldKept("disk full");
     EXPECT_EQ(webEntries(), served);
 
-    // Ctrl-C while the tiles are drawn: the program ends at once.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::execl(TARVEN_TILES, TARVEN_TILES, "--quiet", TARVEN_EXAMPLES "/large.map", (dir / "web").c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
+    // Ended while the tiles are drawn: a termination signal stops the
+    // drawing and takes the hidden folder with it; SIGKILL leaves the folder
+    // for the next run to clear.
+    struct Ending {
+        const char* name;
+        int signal;
+        bool leavesFolder;
+    };
+    const Ending endings[] = {
+        {"Ctrl-C", SIGINT, false},
+        {"SIGTERM", SIGTERM, false},
+        {"SIGKILL", SIGKILL, true},
+    };
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.name);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::execl(TARVEN_TILES, TARVEN_TILES, "--quiet", TARVEN_EXAMPLES "/large.map", (dir / "web").c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Wait until it draws tiles in its folder.
+        bool drawing = false;
+        for (int i = 0; i < 600 && !drawing; ++i) {
+            ::usleep(50000);
+            for (const std::string& name : webEntries())
+                if (name.compare(0, 14, ".tarven-tiles-") == 0 && exists(dir / "web/" + name + "/tiles/0"))
+                    drawing = true;
+        }
+        ::kill(child, ending.signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(drawing);
+        if (ending.signal == SIGKILL)
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        else
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + ending.signal) << status;
+        oldKept(ending.name);
+        if (ending.leavesFolder) EXPECT_EQ(webEntries().size(), served.size() + 1);
+        else EXPECT_EQ(webEntries(), served);
     }
-    // Wait until it draws tiles in its folder.
-    bool drawing = false;
-    for (int i = 0; i < 600 && !drawing; ++i) {
-        ::usleep(50000);
-        for (const std::string& name : webEntries())
-            if (name.compare(0, 14, ".tarven-tiles-") == 0 && exists(dir / "web/" + name + "/tiles/0")) drawing = true;
-    }
-    ::kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(drawing);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-    oldKept("interrupted");
 
     // The next run clears what the ended one left and serves the new map.
     ASSERT_EQ(tiles({"--quiet", dir / "new.map", dir / "web"}).code, 0);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "heightmap.h"
 #include "hxpicture.h"
 #include "mapexchange.h"
 
@@ -21,7 +22,19 @@ struct ConvertOptions {
     bool quiet = false;
     std::string input, output;
     bool help = false, version = false;
+    // A heightmap import (IN.tif, IN.png or IN.asc to OUT.map): its options,
+    // and the long names of those given, refused for other conversions.
+    exchange::HeightmapOptions heightmap;
+    std::vector<std::string> heightmapGiven;
 };
+
+// Takes a heightmap import's option (--cols, --hex-m, --sea-level,
+// --levels) into the options: false when the option is none of them; when
+// it is one, `reason` tells a bad value.
+bool parseHeightmapOption(const std::string& name, const std::string& value, ConvertOptions& options,
+                          std::string& reason);
+// The import itself, once the arguments are read.
+int runHeightmapImport(const ConvertOptions& options, std::ostream& err);
 
 // Reads tarven-convert's arguments (without the program's name). False with
 // the reason when they cannot be used: among them a zoom at which Tiled

@@ -21,6 +21,33 @@ namespace tools {
 // handler).
 void installSignalCleanup();
 
+// For a tool that must undo work of its own when it is ended (a folder it
+// builds): while a StopOnSignal lives, SIGINT, SIGTERM and SIGHUP no longer
+// end the program at once but ask it to stop. The tool checks signal()
+// between steps (any thread may), undoes its work, leaves, and exits with
+// 128 + that number. Only the first signal counts; later ones are ignored
+// while the stop is under way. The handler then removes no temporary file
+// of a SaveFile: the tool's own unwinding does. Without
+// installSignalCleanup() (a tool run inside a test) it changes nothing.
+class StopOnSignal {
+public:
+    StopOnSignal();
+    // Signals end the program at once again, unless one has come.
+    ~StopOnSignal() { release(); }
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+    // The signal that asked to stop, 0 while none has. Async-signal-safe.
+    int signal() const;
+    // From here on a signal ends the program at once, as before; the signal
+    // that came before that, or 0. One that comes during the call is either
+    // returned or ends the program: none is lost.
+    int release();
+
+private:
+    bool active = true;
+};
+
 // Refuses, before any work, an output that is one of the inputs (same device
 // and inode, links followed), an existing output that is not a regular file,
 // and an existing output the user may not write. False with a message that

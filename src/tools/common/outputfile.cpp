@@ -2,6 +2,7 @@
 
 #include "savefile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -13,7 +14,17 @@ namespace tools {
 
 namespace {
 
+// What a termination signal does: kAtOnce ends the program, kAsked (a
+// StopOnSignal lives) records it; a signal's number once one was recorded.
+// One atomic word, so that the handler and release() cannot both miss a
+// signal.
+constexpr int kAtOnce = 0, kAsked = -1;
+std::atomic<int> onSignal{kAtOnce};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free word");
+
 extern "C" void removeTemporariesAndExit(int signal) {
+    int expected = kAsked;
+    if (onSignal.compare_exchange_strong(expected, signal) || expected > 0) return;
     ::removeTemporaries();
     ::_exit(128 + signal);
 }
@@ -34,6 +45,9 @@ void installSignalCleanup() {
 
     struct sigaction cleanup {};
     cleanup.sa_handler = removeTemporariesAndExit;
+    // A handler that returns (a StopOnSignal lives) leaves no write to a
+    // terminal or pipe failed with EINTR.
+    cleanup.sa_flags = SA_RESTART;
     sigemptyset(&cleanup.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&cleanup.sa_mask, s);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) {
@@ -43,6 +57,21 @@ void installSignalCleanup() {
         if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
         ::sigaction(s, &cleanup, nullptr);
     }
+}
+
+StopOnSignal::StopOnSignal() { onSignal.store(kAsked); }
+
+int StopOnSignal::signal() const {
+    const int s = onSignal.load();
+    return s > 0 ? s : 0;
+}
+
+int StopOnSignal::release() {
+    if (!active) return signal();
+    active = false;
+    int expected = kAsked;
+    if (onSignal.compare_exchange_strong(expected, kAtOnce)) return 0;
+    return expected > 0 ? expected : 0;
 }
 
 bool checkOutput(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
