@@ -8,6 +8,7 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include "hexnumber.h"
 #include "hxmap.h"
 #include "hxterrains.h"
 
@@ -432,8 +433,18 @@ double labelSize(const Style& style) {
 }
 
 // Hex numbers within the hexagon's top flat, a digit being 0.64 em wide.
-double numberSize(const HxMap& map, const Grid& g) {
-    const std::size_t digitsWide = hexNumber(map.xs() - 1, map.ys() - 1, map.xs(), map.ys()).size();
+// The whole map's size for hex numbers, their digits and one number.
+int numberedW(const HxMap& map, const Numbering& n) { return n.mapW > 0 ? n.mapW : map.xs(); }
+int numberedH(const HxMap& map, const Numbering& n) { return n.mapW > 0 ? n.mapH : map.ys(); }
+int numberDigits(const HxMap& map, const Numbering& n) {
+    return hexnum::digits(numberedW(map, n)) + hexnum::digits(numberedH(map, n));
+}
+std::string numberOf(const HxMap& map, const Numbering& n, int col, int row) {
+    return hexnum::number(col + n.dx, row + n.dy, numberedW(map, n), numberedH(map, n));
+}
+
+double numberSize(const HxMap& map, const Grid& g, const Numbering& numbering) {
+    const double digitsWide = numberDigits(map, numbering);
     return std::min(0.2 * g.across, 0.93 * (g.wide / 2) / (0.64 * static_cast<double>(digitsWide)));
 }
 
@@ -486,7 +497,7 @@ void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const he
         showGlyphs(cr, glyphs);
     }
     cairo_restore(cr);
-    if (style.numbers && style.glyphs) drawNumbers(cr, map, cells, visible, g, fonts);
+    if (style.numbers && style.glyphs) drawNumbers(cr, map, cells, visible, g, fonts, style.numbering);
 }
 
 void textItems(const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
@@ -496,7 +507,7 @@ void textItems(const HxMap& map, const hexgeom::CellRange& cells, const hexgeom:
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
     cairo_t* cr = cairo_create(surface);
     TextItem item;
-    item.size = numbers ? numberSize(map, g) : labelSize(style);
+    item.size = numbers ? numberSize(map, g, style.numbering) : labelSize(style);
     fonts.use(cr, item.size);
     const Digits digits(cr);
     const double middle = style.numbers ? 0.68 * g.across : 0.5 * g.across;
@@ -505,7 +516,7 @@ void textItems(const HxMap& map, const hexgeom::CellRange& cells, const hexgeom:
         for (int col = visible.x1; col <= visible.x2; ++col) {
             const Place o = hexOrigin(cells, g, col, row);
             if (numbers) {
-                digits.add(item, hexNumber(col, row, map.xs(), map.ys()), o.x + g.wide / 2,
+                digits.add(item, numberOf(map, style.numbering, col, row), o.x + g.wide / 2,
                            o.y + 0.1 * g.across + digits.height / 2);
             } else {
                 const int e = static_cast<signed char>(elevation[col]);
@@ -524,7 +535,7 @@ Shapes countShapes(const HxMap& map, const hxpic::Colours& colours, const hexgeo
     Shapes s;
     if (v.empty()) return s;
     const long long cols = v.x2 - v.x1 + 1LL, rows = v.y2 - v.y1 + 1LL;
-    const long long digits = static_cast<long long>(hexNumber(map.xs() - 1, map.ys() - 1, map.xs(), map.ys()).size());
+    const long long digits = numberDigits(map, style.numbering);
     // Each edge between two colours is a corner in both colours' paths;
     // the picture's rim is one in the colour inside.
     s.corners = 2 * (2 * rows + cols) + 4;
@@ -559,28 +570,19 @@ Shapes countShapes(const HxMap& map, const hxpic::Colours& colours, const hexgeo
     return s;
 }
 
-std::string hexNumber(int col, int row, int mapW, int mapH) {
-    auto padded = [](int value, int limit) {
-        const std::string digits = std::to_string(value);
-        const std::size_t width = std::max<std::size_t>(2, std::to_string(limit).size());
-        return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
-    };
-    return padded(col + 1, mapW) + padded(row + 1, mapH);
-}
-
 void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
-                 const Grid& g, Fonts& fonts) {
+                 const Grid& g, Fonts& fonts, const Numbering& numbering) {
     if (visible.empty()) return;
     cairo_save(cr);
     // A tenth of the way down, within the top flat's width.
-    fonts.use(cr, numberSize(map, g));
+    fonts.use(cr, numberSize(map, g, numbering));
     cairo_set_source_rgb(cr, 0, 0, 0);
     const Digits digits(cr);
     std::vector<cairo_glyph_t> glyphs;
     for (int row = visible.y1; row <= visible.y2; ++row) {
         for (int col = visible.x1; col <= visible.x2; ++col) {
             const Place o = hexOrigin(cells, g, col, row);
-            digits.add(glyphs, hexNumber(col, row, map.xs(), map.ys()), o.x + g.wide / 2,
+            digits.add(glyphs, numberOf(map, numbering, col, row), o.x + g.wide / 2,
                        o.y + 0.1 * g.across + digits.height / 2);
         }
         if (glyphs.size() > 4096) showGlyphs(cr, glyphs);
@@ -592,21 +594,73 @@ void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells,
 // ---------------------------------------------------------------------------
 // Legend
 
+namespace {
+
+// "elevation 3", "elevations 0–3", "elevations 1, 4–6": the elevations
+// (bits 0..10 of `mask`), runs written as ranges.
+std::string elevationText(unsigned mask) {
+    std::string list;
+    int count = 0;
+    for (int e = 0; e <= 10; ++e) {
+        if (!(mask >> e & 1u)) continue;
+        int last = e;
+        while (last < 10 && (mask >> (last + 1) & 1u)) ++last;
+        list += (list.empty() ? "" : ", ") + std::to_string(e);
+        if (last > e) list += "\u2013" + std::to_string(last);
+        count += last - e + 1;
+        e = last;
+    }
+    return (count == 1 ? "elevation " : "elevations ") + list;
+}
+
+// The entries of one terrain: one swatch when its colour holds at every
+// elevation, else one per colour its cells take, named by the elevations
+// that give that colour.
+void addTerrain(std::vector<LegendEntry>& entries, char code, const std::string& name, unsigned mask,
+                const hxpic::Colours& colours) {
+    bool shades = false;
+    for (int e = 1; e <= 10; ++e) shades = shades || colours.at(code, e) != colours.at(code, 0);
+    if (!shades) {
+        entries.push_back(LegendEntry{code, name, colours.at(code, 0)});
+        return;
+    }
+    unsigned left = mask;
+    for (int e = 0; e <= 10; ++e) {
+        if (!(left >> e & 1u)) continue;
+        const hxpic::Pixel colour = colours.at(code, e);
+        unsigned same = 0;
+        for (int k = e; k <= 10; ++k)
+            if ((left >> k & 1u) && colours.at(code, k) == colour) same |= 1u << k;
+        left &= ~same;
+        entries.push_back(LegendEntry{code, name + ", " + elevationText(same), colour});
+    }
+}
+
+}  // namespace
+
 std::vector<LegendEntry> legendEntries(const HxMap& map, const hexgeom::CellRange& cells,
                                        const HxTerrainSet& terrains, const hxpic::Colours& colours) {
-    bool seen[256] = {};
+    // The elevations 0..10 that each terrain code takes in the cells; any
+    // other elevation draws the one colour of its own.
+    unsigned seen[256] = {};
+    bool outsideTable = false;
     for (int row = cells.y1; row <= cells.y2 && !cells.empty(); ++row) {
         const char* terrain = map.terrainRow(row);
-        for (int col = cells.x1; col <= cells.x2; ++col) seen[static_cast<unsigned char>(terrain[col])] = true;
+        const char* elevation = map.elevationRow(row);
+        for (int col = cells.x1; col <= cells.x2; ++col) {
+            const int e = static_cast<signed char>(elevation[col]);
+            if (e >= 0 && e <= 10) seen[static_cast<unsigned char>(terrain[col])] |= 1u << e;
+            else outsideTable = true;
+        }
     }
     std::vector<LegendEntry> entries;
     for (const HxTerrainInfo& info : terrains.records()) {
         const unsigned char code = static_cast<unsigned char>(info.c);
         if (!seen[code]) continue;
-        seen[code] = false;   // the first record of a run only
         std::string name = info.name;
         if (name.empty()) name = info.c == '?' ? "Unpainted" : "Outside the map";
-        entries.push_back(LegendEntry{info.c, name, colours.at(info.c, 0)});
+        addTerrain(entries, info.c, name, seen[code], colours);
+        seen[code] = 0;   // the first record of a run only
     }
     for (int code = 0; code < 256; ++code)
         if (seen[code]) {
@@ -614,16 +668,19 @@ std::vector<LegendEntry> legendEntries(const HxMap& map, const hexgeom::CellRang
             std::string name = "Unknown terrain ";
             if (code > 32 && code < 127) name += std::string("'") + c + "'";
             else name += "code " + std::to_string(code);
-            entries.push_back(LegendEntry{c, name, colours.at(c, 0)});
+            addTerrain(entries, c, name, seen[code], colours);
         }
+    if (outsideTable) entries.push_back(LegendEntry{0, "Elevation outside 0 to 10", colours.at(0, -1)});
     return entries;
 }
 
 namespace {
 
+// Entries go down the first column, then the next: as many columns as the
+// width holds (at least one), rows balanced among them.
 struct LegendGrid {
     double entryW, lineH, swatchH;
-    int perRow, rows;
+    int columns, rows;
 };
 
 LegendGrid legendGrid(const std::vector<LegendEntry>& entries, double width, double size, Fonts& fonts) {
@@ -633,17 +690,34 @@ LegendGrid legendGrid(const std::vector<LegendEntry>& entries, double width, dou
     g.swatchH = 1.4 * size;
     g.lineH = 2.0 * size;
     g.entryW = 4 * g.swatchH / 3 + 0.6 * size + widest + 1.5 * size;
-    g.perRow = std::max(1, static_cast<int>((width - size) / g.entryW));
-    g.rows = entries.empty() ? 0 : static_cast<int>((entries.size() + g.perRow - 1) / g.perRow);
+    const int n = static_cast<int>(entries.size());
+    g.columns = std::max(1, std::min(n, static_cast<int>((width - size) / g.entryW)));
+    g.rows = n == 0 ? 0 : (n + g.columns - 1) / g.columns;
+    if (g.rows > 0) g.columns = (n + g.rows - 1) / g.rows;
     return g;
 }
 
 }  // namespace
 
+double legendWidth(const std::vector<LegendEntry>& entries, double size, Fonts& fonts) {
+    if (entries.empty()) return 0;
+    return legendGrid(entries, 0, size, fonts).entryW + size;
+}
+
 double legendHeight(const std::vector<LegendEntry>& entries, double width, double size, Fonts& fonts) {
     if (entries.empty()) return 0;
     const LegendGrid g = legendGrid(entries, width, size, fonts);
     return g.rows * g.lineH + size;
+}
+
+std::size_t legendFits(const std::vector<LegendEntry>& entries, double width, double height, double size,
+                       Fonts& fonts) {
+    if (entries.empty()) return 0;
+    const LegendGrid g = legendGrid(entries, width, size, fonts);
+    const double rows = std::floor((height - size) / g.lineH);
+    if (!(rows >= 1)) return 0;
+    const int columns = std::max(1, static_cast<int>((width - size) / g.entryW));
+    return static_cast<std::size_t>(std::min<double>(rows * columns, static_cast<double>(entries.size())));
 }
 
 void drawLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double x, double y, double width,
@@ -654,7 +728,7 @@ void drawLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double x, 
     cairo_set_line_width(cr, std::max(0.05 * size, 0.01));
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     for (std::size_t k = 0; k < entries.size(); ++k) {
-        const int column = static_cast<int>(k) % g.perRow, row = static_cast<int>(k) / g.perRow;
+        const int column = static_cast<int>(k) / g.rows, row = static_cast<int>(k) % g.rows;
         const double ex = x + size / 2 + column * g.entryW;
         const double ey = y + size / 2 + row * g.lineH + (g.lineH - g.swatchH) / 2;
         cairo_new_path(cr);

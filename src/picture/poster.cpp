@@ -67,6 +67,19 @@ bool parsePaper(const std::string& text, Paper& paper) {
     return paper.w >= kMinPaperMm && paper.h >= kMinPaperMm && paper.w <= kMaxPaperMm && paper.h <= kMaxPaperMm;
 }
 
+std::string paperName(const Paper& paper) {
+    struct Known {
+        const char* name;
+        double w, h;
+    };
+    const Known known[] = {{"A4", 210, 297}, {"A3", 297, 420}, {"Letter", 215.9, 279.4}};
+    for (const Known& k : known)
+        if ((std::fabs(paper.w - k.w) < 0.05 && std::fabs(paper.h - k.h) < 0.05) ||
+            (std::fabs(paper.w - k.h) < 0.05 && std::fabs(paper.h - k.w) < 0.05))
+            return k.name;
+    return mm(paper.w) + " x " + mm(paper.h) + " mm";
+}
+
 bool layout(double pictureW, double pictureH, const Paper& paper, double margin, double overlap, Layout& out,
             std::string& reason) {
     out = Layout();
@@ -184,6 +197,7 @@ struct Drawing {
         style.outline = outline;
         style.labels = labels;
         style.numbers = doc.numbers && labels;
+        style.numbering = hxvec::Numbering{doc.numberDx, doc.numberDy, doc.mapW, doc.mapH};
         const hexgeom::CellRange visible = hxvec::cellsIn(doc.cells, style.grid, x, y, w, h);
         if (doc.background != 0) {
             const hxvec::Size size = hxvec::pictureSize(doc.cells, style.grid);
@@ -304,9 +318,11 @@ void sheetName(cairo_t* cr, const Layout& l, const std::string& label, hxvec::Fo
 // sheets' areas drawn over it with their labels, and the legend below. The
 // index page's printable area is pageW x pageH (the sheets' area, or the
 // same turned).
+constexpr double kTitleMm = kTextMm * 2.5;
+
 void indexPage(cairo_t* cr, Drawing& d, const Layout& l, double pageW, double pageH) {
-    const double titleH = kTextMm * 2.5;
-    const double legendH = legendHeightOn(d, pageW);
+    const double titleH = kTitleMm;
+    const double legendH = l.legendBelow ? legendHeightOn(d, pageW) : 0;
     const double roomW = pageW, roomH = pageH - titleH - legendH;
     const double scale = std::min(roomW / l.pictureW, roomH / l.pictureH);
     const double pitch = l.pitch * scale;
@@ -356,8 +372,24 @@ void indexPage(cairo_t* cr, Drawing& d, const Layout& l, double pageW, double pa
         }
     cairo_restore(cr);
 
-    if (!d.legend.empty())
+    if (l.legendBelow && !d.legend.empty())
         hxvec::drawLegend(cr, d.legend, l.margin, oy + l.pictureH * scale + kTextMm, pageW, kTextMm, d.fonts);
+}
+
+// A page of the legend alone: entries first..first+count-1.
+void legendPage(cairo_t* cr, Drawing& d, const Layout& l, int page) {
+    const std::size_t first = static_cast<std::size_t>(page) * l.legendEach;
+    const std::size_t last = std::min(d.legend.size(), first + l.legendEach);
+    const std::vector<hxvec::LegendEntry> part(d.legend.begin() + static_cast<std::ptrdiff_t>(first),
+                                               d.legend.begin() + static_cast<std::ptrdiff_t>(last));
+    std::string title = "Legend";
+    if (l.legendPages > 1)
+        title += ", page " + std::to_string(page + 1) + " of " + std::to_string(static_cast<long long>(l.legendPages));
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    d.fonts.show(cr, title, l.margin, l.margin + kTextMm * 1.2, kTextMm * 1.2);
+    cairo_restore(cr);
+    hxvec::drawLegend(cr, part, l.margin, l.margin + kTitleMm, l.areaW, kTextMm, d.fonts);
 }
 
 // One sheet of the poster, or the only sheet: its part of the picture at
@@ -371,13 +403,29 @@ void sheetPage(cairo_t* cr, Drawing& d, const Layout& l, int column, int row, bo
     d.map(cr, l.pitch, hxvec::outlineWidthMm(l.pitch), x, y, l.areaW, l.areaH, readableLabels(l.pitch));
     cairo_restore(cr);
     if (alone) {
-        if (!d.legend.empty())
+        if (l.legendBelow && !d.legend.empty())
             hxvec::drawLegend(cr, d.legend, l.margin, l.margin + l.pictureH + kTextMm, l.areaW, kTextMm, d.fonts);
     } else {
         cropMarks(cr, l, column, row);
         sheetName(cr, l, sheetLabel(column, row), d.fonts);
     }
     scaleBar(cr, l, d.fonts);
+}
+
+}  // namespace
+
+namespace {
+
+// A legend below the map may take at most a third of the page's height.
+bool legendBelowFits(Drawing& d, double width, double height) {
+    return d.legend.empty() || legendHeightOn(d, width) <= height / 3;
+}
+
+// The legend's own pages, when it does not go below the map.
+void planLegendPages(Drawing& d, Layout& l) {
+    if (l.legendBelow || d.legend.empty()) return;
+    l.legendEach = std::max<std::size_t>(1, hxvec::legendFits(d.legend, l.areaW, l.areaH - kTitleMm, kTextMm, d.fonts));
+    l.legendPages = std::ceil(static_cast<double>(d.legend.size()) / static_cast<double>(l.legendEach));
 }
 
 }  // namespace
@@ -395,12 +443,14 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason) {
         for (const Paper& paper : {doc.paper, Paper{doc.paper.h, doc.paper.w}}) {
             Layout l;
             if (!layout(0, 0, paper, doc.margin, doc.overlap, l, reason)) return false;
-            const double roomH = l.areaH - legendHeightOn(measure, l.areaW);
+            const bool below = legendBelowFits(measure, l.areaW, l.areaH);
+            const double roomH = l.areaH - (below ? legendHeightOn(measure, l.areaW) : 0);
             const double pitch = std::min(l.areaW / unit.w, roomH / unit.h);
             if (!(pitch > 0)) continue;
             if (!found || pitch > out.pitch * (1 + 1e-9)) {
                 layout(unit.w * pitch, unit.h * pitch, paper, doc.margin, doc.overlap, out, reason);
                 out.pitch = pitch;
+                out.legendBelow = below;
                 found = true;
             }
         }
@@ -410,6 +460,7 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason) {
         }
         out.columns = out.rows = 1;
         out.index = false;
+        planLegendPages(measure, out);
         return true;
     }
     if (!(doc.hexMm > 0)) {
@@ -419,15 +470,33 @@ bool planPdf(const Document& doc, Layout& out, std::string& reason) {
     const hxvec::Size size = hxvec::pictureSize(doc.cells, measure.grid(doc.hexMm));
     if (!layout(size.w, size.h, doc.paper, doc.margin, doc.overlap, out, reason)) return false;
     out.pitch = doc.hexMm;
-    // One sheet that cannot hold the legend below the map gets an index
-    // page for it.
-    if (!out.index && doc.legend && size.h + legendHeightOn(measure, out.areaW) > out.areaH) out.index = true;
+    if (!out.index) {
+        // One sheet: the legend below the map when there is room for it.
+        out.legendBelow = measure.legend.empty() || size.h + legendHeightOn(measure, out.areaW) <= out.areaH;
+    } else {
+        // The index is turned to whichever way shows the region larger.
+        double best = -1;
+        for (const bool turn : {false, true}) {
+            const double w = turn ? out.areaH : out.areaW, h = turn ? out.areaW : out.areaH;
+            const bool below = legendBelowFits(measure, w, h - kTitleMm);
+            const double roomH = h - kTitleMm - (below ? legendHeightOn(measure, w) : 0);
+            const double scale = std::min(w / out.pictureW, roomH / out.pictureH);
+            if (scale > best * (1 + 1e-9)) {
+                best = scale;
+                out.indexTurned = turn;
+                out.legendBelow = below;
+            }
+        }
+    }
+    planLegendPages(measure, out);
     if (out.pages() > doc.maxPages) {
         char count[64];
         std::snprintf(count, sizeof count, "%.0f", out.pages());
-        reason = "the poster would have " + std::string(count) + " pages (" +
-                 std::to_string(static_cast<long long>(out.columns)) + " x " +
-                 std::to_string(static_cast<long long>(out.rows)) + " sheets and the index), more than the " +
+        std::string parts = std::to_string(static_cast<long long>(out.columns)) + " x " +
+                            std::to_string(static_cast<long long>(out.rows)) + " sheets";
+        if (out.index) parts += out.legendPages > 0 ? ", the index and the legend" : " and the index";
+        else if (out.legendPages > 0) parts += " and the legend";
+        reason = "the poster would have " + std::string(count) + " pages (" + parts + "), more than the " +
                  std::to_string(static_cast<long long>(doc.maxPages)) +
                  " allowed; choose smaller hexes, fewer cells, or raise the limit with --max-pages";
         return false;
@@ -453,11 +522,7 @@ bool writePdf(const Document& doc, std::FILE* file, std::string& error) {
         if (doc.progress) doc.progress(done / total);
     };
     if (l.index) {
-        // The index is turned to whichever way shows the region larger.
-        const auto scale = [&](double w, double h) {
-            return std::min(w / l.pictureW, (h - kTextMm * 2.5 - legendHeightOn(d, w)) / l.pictureH);
-        };
-        const bool turn = scale(l.areaH, l.areaW) > scale(l.areaW, l.areaH) * (1 + 1e-9);
+        const bool turn = l.indexTurned;
         if (turn) cairo_pdf_surface_set_size(surface.get(), l.paper.h * kPointsPerMm, l.paper.w * kPointsPerMm);
         indexPage(cr.get(), d, l, turn ? l.areaH : l.areaW, turn ? l.areaW : l.areaH);
         page();
@@ -469,6 +534,10 @@ bool writePdf(const Document& doc, std::FILE* file, std::string& error) {
             sheetPage(cr.get(), d, l, c, r, alone);
             page();
         }
+    for (int k = 0; k < l.legendPages; ++k) {
+        legendPage(cr.get(), d, l, k);
+        page();
+    }
     cr.reset();
     return finish(surface.get(), sink, error);
 }
@@ -498,7 +567,12 @@ SvgSize svgSize(const Document& doc) {
     SvgSize s{size.w + pad, size.h + pad};
     if (doc.legend) {
         Drawing d(doc);
-        if (!d.legend.empty()) s.h += hxvec::legendHeight(d.legend, s.w, svgLegendText(doc.hexMm), d.fonts);
+        if (!d.legend.empty()) {
+            // Never cut: the drawing widens to hold one column of the key.
+            const double text = svgLegendText(doc.hexMm);
+            s.w = std::max(s.w, hxvec::legendWidth(d.legend, text, d.fonts));
+            s.h += hxvec::legendHeight(d.legend, s.w, text, d.fonts);
+        }
     }
     return s;
 }
@@ -530,6 +604,7 @@ bool writeSvg(const Document& doc, std::FILE* file, std::string& error) {
     style.outline = pad;
     style.labels = svgText(doc);
     style.numbers = doc.numbers && style.labels;
+    style.numbering = hxvec::Numbering{doc.numberDx, doc.numberDy, doc.mapW, doc.mapH};
     // Labels and numbers go in as text elements after cairo's drawing, a
     // row of hexes in each: cairo would write every digit as an element of
     // its own, which makes files of tens of megabytes that readers refuse.

@@ -43,8 +43,9 @@ const char* const kUsage =
     "Draws a map as a picture; the output's extension chooses the format.\n"
     "PNG: as a map window scrolled to cell (X, Y) at zoom N shows it: dots up\n"
     "to zoom 7, hexes from zoom 8, elevation labels from zoom 16.\n"
-    "PDF: hexes at a true size on paper, a poster of sheets when they do not\n"
-    "fit on one. SVG: one vector picture at a true size.\n"
+    "PDF: the region on one page; with --hex-mm or --poster, hexes at a true\n"
+    "size, a poster of sheets when they do not fit on one (its plan is told\n"
+    "first). SVG: one vector picture at a true size.\n"
     "\n"
     "  --cells X,Y,W,H      only columns X..X+W-1 and rows Y..Y+H-1 (default: all)\n"
     "  --zoom N             PNG: zoom 0..64 (default 8; values outside are clamped)\n"
@@ -53,16 +54,20 @@ const char* const kUsage =
     "                       the zoom whose hexes come closest to that size\n"
     "  --max-pixels N       PNG: refuse pictures of more than N pixels\n"
     "                       (default 10000000000)\n"
-    "  --hex-mm S           hex size across the flats in mm (default 25.4)\n"
-    "  --fit-page           PDF: the whole region on one sheet\n"
+    "  --hex-mm S           hex size across the flats in mm (SVG default 25.4);\n"
+    "                       a PDF at that size, as a poster when needed\n"
+    "  --poster             PDF: a poster of 25.4 mm hexes (--hex-mm 25.4)\n"
+    "  --fit-page           PDF: the whole region on one sheet (the default)\n"
     "  --paper P            PDF: a4, letter, a3 or WxHmm (default a4)\n"
     "  --margin-mm M        PDF: margin of each sheet (default 10)\n"
     "  --overlap-mm O       PDF: picture shared by neighbouring sheets (default 10)\n"
-    "  --max-pages N        PDF: largest poster written (default 500)\n"
+    "  --max-pages N        PDF: largest poster written (default 100)\n"
     "  --background B       none, white or #RRGGBB (default: none for PNG,\n"
     "                       white for PDF and SVG)\n"
     "  --legend             a key of the terrains in the picture\n"
     "  --numbers            hex numbers (column, row: 0101) at the top of each hex\n"
+    "An option that cannot act on the picture asked for is told on standard\n"
+    "error with what would work; one that makes no sense for it is refused.\n"
     "  -q, --quiet          no progress display\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
@@ -213,7 +218,8 @@ bool setValue(const std::string& name, const std::string& value, RenderOptions& 
 }  // namespace
 
 bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o, std::string& reason) {
-    std::vector<OptionSpec> known = {{"--fit-page", false}, {"--legend", false}, {"--numbers", false}};
+    std::vector<OptionSpec> known = {{"--fit-page", false}, {"--legend", false}, {"--numbers", false},
+                                     {"--poster", false}};
     for (const ValueOption& v : kValueOptions) known.push_back(OptionSpec{v.name, true});
     std::vector<GivenOption> given;
     std::vector<std::string> files;
@@ -226,8 +232,9 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
     o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         const std::string& name = g.name;
-        if (name == "--fit-page" || name == "--legend" || name == "--numbers") {
+        if (name == "--fit-page" || name == "--legend" || name == "--numbers" || name == "--poster") {
             if (name == "--fit-page") o.fitPage = true;
+            else if (name == "--poster") o.poster = true;
             else if (name == "--legend") o.legend = true;
             else o.numbers = true;
             o.given.push_back(name);
@@ -342,13 +349,25 @@ double legendTextPx(double dpi) { return std::max(10.0, std::min(60.0, 14.0 * (d
 
 }  // namespace
 
-int legendRows(const HxMap& map, const hexgeom::CellRange& cells, long long width, double dpi) {
+namespace {
+
+PictureSize withLegendStrip(const std::vector<hxvec::LegendEntry>& entries, PictureSize size, double dpi,
+                            hxvec::Fonts& fonts) {
+    if (entries.empty() || size.width <= 0) return size;
+    const double text = legendTextPx(dpi);
+    size.width = std::max(size.width, static_cast<long long>(std::ceil(hxvec::legendWidth(entries, text, fonts))));
+    size.height += static_cast<long long>(
+        std::ceil(hxvec::legendHeight(entries, static_cast<double>(size.width), text, fonts)));
+    return size;
+}
+
+}  // namespace
+
+PictureSize withLegend(const HxMap& map, const hexgeom::CellRange& cells, const PictureSize& mapSize, double dpi) {
     const HxTerrainSet terrains;
     const hxpic::Colours colours(terrains);
     hxvec::Fonts fonts;
-    const auto entries = hxvec::legendEntries(map, cells, terrains, colours);
-    return static_cast<int>(
-        std::ceil(hxvec::legendHeight(entries, static_cast<double>(width), legendTextPx(dpi), fonts)));
+    return withLegendStrip(hxvec::legendEntries(map, cells, terrains, colours), mapSize, dpi, fonts);
 }
 
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
@@ -368,7 +387,7 @@ bool pngSize(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const 
             error = "out of memory: the legend's font cannot start within the address-space limit (ulimit -v)";
             return false;
         }
-        size.height += legendRows(map, cells, size.width, extras.dpi);
+        size = withLegend(map, cells, size, extras.dpi);
     }
     return checkPictureSize(size, std::numeric_limits<long long>::max(), error);
 }
@@ -440,7 +459,9 @@ public:
             cairo_rectangle(cr, 0, 0, width_, mapH_);
             cairo_clip(cr);
             cairo_translate(cr, 0, shift_);
-            if (!near.empty()) hxvec::drawNumbers(cr, map_, cells_, near, hxvec::Grid::of(hxvec::Shape::Window, p_), fonts_);
+            if (!near.empty())
+                hxvec::drawNumbers(cr, map_, cells_, near, hxvec::Grid::of(hxvec::Shape::Window, p_), fonts_,
+                                   hxvec::Numbering{extras_.numberDx, extras_.numberDy, extras_.mapW, extras_.mapH});
             cairo_restore(cr);
         }
         if (!legend_.empty() && top + rows > mapH_)
@@ -551,7 +572,7 @@ bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const Reg
         return false;
     }
     const long long mapH = size.height;
-    if (extras.legend && size.width > 0) size.height += legendRows(map, cells, size.width, extras.dpi);
+    if (extras.legend && size.width > 0) size = withLegend(map, cells, size, extras.dpi);
     if (!checkPictureSize(size, std::numeric_limits<long long>::max(), error)) return false;
     const int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
     const HxTerrainSet terrains;
@@ -564,6 +585,7 @@ bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const Reg
     // hex numbers likewise (renderRegular warns of numbers left out).
     style.labels = png.across >= hexgeom::pitch(16);
     style.numbers = extras.numbers && style.labels;
+    style.numbering = hxvec::Numbering{extras.numberDx, extras.numberDy, extras.mapW, extras.mapH};
     const hxvec::Place shift = regularShift(cells, png);
     std::vector<hxvec::LegendEntry> legend;
     if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
@@ -666,7 +688,7 @@ namespace {
 // Options that do not suit the output's format, or each other.
 bool checkCombination(const RenderOptions& o, Format format, std::string& reason) {
     const char* const pngOnly[] = {"--zoom", "--fit", "--dpi", "--max-pixels", "--grid-px", "--vtt"};
-    const char* const pdfOnly[] = {"--fit-page", "--paper", "--margin-mm", "--overlap-mm", "--max-pages"};
+    const char* const pdfOnly[] = {"--fit-page", "--poster", "--paper", "--margin-mm", "--overlap-mm", "--max-pages"};
     const char* const kind = format == Format::Png ? "a PNG" : format == Format::Pdf ? "a PDF" : "an SVG";
     for (const char* name : pngOnly)
         if (format != Format::Png && o.has(name)) {
@@ -716,22 +738,35 @@ bool checkCombination(const RenderOptions& o, Format format, std::string& reason
             return false;
         }
     }
-    if (format == Format::Pdf && o.fitPage && o.has("--hex-mm")) {
-        reason = "--fit-page chooses the hex size itself: give it without --hex-mm";
+    if (format == Format::Pdf && o.fitPage && (o.has("--hex-mm") || o.poster)) {
+        reason = std::string("--fit-page chooses the hex size itself: give it without ") +
+                 (o.poster ? "--poster" : "--hex-mm");
+        return false;
+    }
+    if (format == Format::Pdf && o.poster && o.has("--hex-mm")) {
+        reason = "--poster means --hex-mm 25.4: give one of them";
         return false;
     }
     return true;
 }
 
-poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
+// A PDF is one page unless a hex size is asked for.
+bool onePage(const RenderOptions& o) { return o.fitPage || !(o.poster || o.has("--hex-mm")); }
+
+poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, const MapPart& part,
+                            const RenderOptions& o) {
     poster::Document doc(map, cells);
-    doc.hexMm = o.hexMm;
-    doc.fitPage = o.fitPage;
+    doc.hexMm = o.poster ? 25.4 : o.hexMm;
+    doc.fitPage = onePage(o);
     poster::parsePaper(o.paper, doc.paper);
     doc.margin = o.marginMm;
     doc.overlap = o.overlapMm;
     doc.legend = o.legend;
     doc.numbers = o.numbers;
+    doc.numberDx = part.dx;
+    doc.numberDy = part.dy;
+    doc.mapW = part.cols;
+    doc.mapH = part.rows;
     doc.background = o.backgroundGiven ? o.background : 0xffffffffu;
     doc.maxPages = o.maxPages;
     doc.shape = o.shape;
@@ -765,17 +800,144 @@ std::string progressLabel(const std::string& output) {
 // at a resolution. -1 when nothing fits.
 int pngZoom(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptions& o) {
     if (o.has("--fit")) {
-        // The legend strip's height depends on the picture's width.
+        // The legend strip's height depends on the picture's width, and it
+        // may widen the picture.
+        const HxTerrainSet terrains;
+        const hxpic::Colours colours(terrains);
+        std::unique_ptr<hxvec::Fonts> fonts;
+        std::vector<hxvec::LegendEntry> legend;
+        if (o.legend) {
+            fonts.reset(new hxvec::Fonts);
+            legend = hxvec::legendEntries(map, cells, terrains, colours);
+        }
         for (int z = hexgeom::kMaxZoom; z >= hexgeom::kMinZoom; --z) {
-            const PictureSize size = pictureSize(z, cells);
+            PictureSize size = pictureSize(z, cells);
             if (size.width > o.fitW || size.height > o.fitH) continue;
-            const long long extra = o.legend ? legendRows(map, cells, size.width, o.dpi) : 0;
-            if (size.height + extra <= o.fitH) return z;
+            if (fonts) size = withLegendStrip(legend, size, o.dpi, *fonts);
+            if (size.width <= o.fitW && size.height <= o.fitH) return z;
         }
         return -1;
     }
     if (o.has("--hex-mm")) return zoomForSize(o.hexMm, o.dpi);
     return o.zoom;
+}
+
+// "12.3" with one decimal, without a trailing ".0".
+std::string decimal(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    std::string t = text;
+    if (t.size() > 2 && t.compare(t.size() - 2, 2, ".0") == 0) t.resize(t.size() - 2);
+    return t;
+}
+
+std::string count(double v) { return std::to_string(static_cast<long long>(v)); }
+
+// The line that tells a poster's plan before it is written.
+std::string planLine(const poster::Layout& l) {
+    char size[64];
+    std::snprintf(size, sizeof size, "%.2f x %.2f m", l.pictureW / 1000, l.pictureH / 1000);
+    const bool one = l.columns * l.rows == 1;
+    return count(l.pages()) + (l.pages() == 1 ? " page: " : " pages: ") + count(l.columns) + " x " + count(l.rows) +
+           (one ? " sheet of " : " sheets of ") + poster::paperName(l.paper) + ", hexes " + decimal(l.pitch) +
+           " mm, assembled " + size;
+}
+
+// For a poster over the page limit: values of --max-pages, --hex-mm and
+// --cells with which it would be written, each tried with the planner.
+std::string posterSuggestions(const poster::Document& doc, const poster::Layout& refused, const MapPart& part) {
+    std::vector<std::string> ways;
+    poster::Layout l;
+    std::string why;
+    // Smaller hexes: the largest size in tenths of a millimetre that fits.
+    const auto fitsAt = [&](int tenths) {
+        poster::Document d = doc;
+        d.hexMm = tenths / 10.0;
+        return poster::planPdf(d, l, why);
+    };
+    int lo = 5, hi = static_cast<int>(std::floor(doc.hexMm * 10)) - 1;
+    if (hi >= lo && fitsAt(lo)) {
+        while (lo < hi) {
+            const int mid = lo + (hi - lo + 1) / 2;
+            if (fitsAt(mid)) lo = mid;
+            else hi = mid - 1;
+        }
+        ways.push_back("--hex-mm " + decimal(lo / 10.0));
+    }
+    // Fewer cells: the same corner, both sides shrunk alike.
+    const int w = doc.cells.x2 - doc.cells.x1 + 1, h = doc.cells.y2 - doc.cells.y1 + 1;
+    const auto region = [&](int k) {   // k / 1000 of each side
+        const int cw = std::max(1, static_cast<int>(static_cast<long long>(w) * k / 1000));
+        const int ch = std::max(1, static_cast<int>(static_cast<long long>(h) * k / 1000));
+        return hexgeom::CellRange{doc.cells.x1, doc.cells.y1, doc.cells.x1 + cw - 1, doc.cells.y1 + ch - 1};
+    };
+    const auto cellsFit = [&](int k) {
+        poster::Document d = doc;
+        d.cells = region(k);
+        return poster::planPdf(d, l, why);
+    };
+    if (cellsFit(1)) {
+        int a = 1, b = 999;
+        while (a < b) {
+            const int mid = a + (b - a + 1) / 2;
+            if (cellsFit(mid)) a = mid;
+            else b = mid - 1;
+        }
+        const hexgeom::CellRange r = region(a);
+        ways.push_back("--cells " + std::to_string(r.x1 + part.dx) + "," + std::to_string(r.y1 + part.dy) + "," +
+                       std::to_string(r.x2 - r.x1 + 1) + "," + std::to_string(r.y2 - r.y1 + 1));
+    }
+    if (refused.pages() <= 1000000) ways.push_back("--max-pages " + count(refused.pages()));
+    std::string text;
+    for (std::size_t k = 0; k < ways.size(); ++k)
+        text += (k == 0 ? "" : k + 1 == ways.size() ? " or " : ", ") + ways[k];
+    return text.empty() ? text : ": " + text + " would fit";
+}
+
+// Options that cannot act on this picture: said before it is drawn, each
+// with what would work.
+std::vector<std::string> noOpWarnings(const RenderOptions& o, Format format, const hexgeom::CellRange& cells,
+                                      const MapPart& part) {
+    std::vector<std::string> said;
+    if (!o.wholeMap && (static_cast<long long>(o.cellX) + o.cellW > part.cols ||
+                        static_cast<long long>(o.cellY) + o.cellH > part.rows))
+        said.push_back("--cells reaches past the map of " + std::to_string(part.cols) + " x " +
+                       std::to_string(part.rows) + " cells: drawing " + std::to_string(cells.x2 - cells.x1 + 1) +
+                       " x " + std::to_string(cells.y2 - cells.y1 + 1) + " cells from " + std::to_string(o.cellX) +
+                       "," + std::to_string(o.cellY));
+    if (format == Format::Pdf && onePage(o)) {
+        for (const char* name : {"--overlap-mm", "--max-pages"})
+            if (o.has(name))
+                said.push_back(std::string(name) +
+                               " acts only on posters, and this PDF is one page; --hex-mm or --poster makes a poster");
+    }
+    return said;
+}
+
+// --numbers on hexes too small to hold them: what would show them.
+std::string pngNumbersWarning(const RenderOptions& o, int zoom, const hexgeom::CellRange& cells) {
+    if (!o.numbers || hexgeom::hasLabels(zoom)) return std::string();
+    const int least = 16;   // the first zoom with labels
+    std::string fix;
+    if (o.has("--fit")) {
+        const PictureSize size = pictureSize(least, cells);
+        fix = "--fit " + std::to_string(size.width) + "x" + std::to_string(size.height) + " or larger";
+        if (o.legend) fix += " (more with the legend)";
+    } else if (o.has("--hex-mm")) {
+        double mm = std::ceil((hexgeom::pitch(least) - 0.5) * 254 / o.dpi) / 10;
+        while (zoomForSize(mm, o.dpi) < least) mm += 0.1;
+        fix = "--hex-mm " + decimal(mm) + " at " + decimal(o.dpi) + " dpi";
+    } else {
+        fix = "--zoom " + std::to_string(least);
+    }
+    return "--numbers: hexes at zoom " + std::to_string(zoom) + " are too small to hold numbers; they show from zoom " +
+           std::to_string(least) + " (" + fix + ")";
+}
+
+std::string pdfNumbersWarning(const RenderOptions& o, const poster::Layout& l) {
+    if (!o.numbers || l.pitch >= poster::kMinLabelMm) return std::string();
+    return "--numbers: hexes of " + decimal(l.pitch) + " mm are too small to hold numbers; they show from " +
+           decimal(poster::kMinLabelMm) + " mm (--hex-mm " + decimal(poster::kMinLabelMm) + ")";
 }
 
 // OUT.json beside OUT.png.
@@ -859,6 +1021,9 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
     std::string reason;
     const Format format = formatOf(options.output);
     if (!checkCombination(options, format, reason)) throw Misuse(reason);
+    const auto warn = [&](const std::string& text) {
+        if (!text.empty()) err << tool << ": warning: " << text << "\n";
+    };
     {
         std::string error;
         if (!checkOutput(options.output, {options.input}, error)) {
@@ -867,19 +1032,14 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
         }
         // Only the rows drawn are read where the file allows: the map then
         // holds those cells, shifted, which draw the same picture. Hex
-        // numbers count from the whole map's corner, so they want it whole.
+        // numbers still count from the whole map's corner (`part`).
         HxMap map(0, 0);
         MapPart part;
         const auto load = [&](const LoadHooks& hooks, std::string& loadError) {
             const PartPick pick = [&](int cols, int rows) { return renderCells(options, cols, rows); };
-            const bool loaded = options.numbers ? map.loadMap(options.input.c_str(), hooks)
-                                                : loadMapPart(map, options.input.c_str(), pick, hooks, part);
+            const bool loaded = loadMapPart(map, options.input.c_str(), pick, hooks, part);
             loadError = map.lastError();
-            if (!loaded || !options.numbers) return loaded;
-            part.cols = map.xs();
-            part.rows = map.ys();
-            part.cells = pick(map.xs(), map.ys());
-            return true;
+            return loaded;
         };
         if (!loadFor(tool, options.input, err, load)) return kFailed;
         const hexgeom::CellRange cells = part.cells;
@@ -889,22 +1049,26 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
                          " lie outside the map of " + std::to_string(part.cols) + " x " + std::to_string(part.rows) +
                          " cells");
         }
+        for (const std::string& text : noOpWarnings(options, format, cells, part)) warn(text);
         if (format != Format::Png) {
             if (!roomForFonts()) {
                 err << tool << ": out of memory: the font cannot start within the address-space limit (ulimit -v)\n";
                 return kFailed;
             }
-            poster::Document doc = documentOf(map, cells, options);
+            poster::Document doc = documentOf(map, cells, part, options);
             doc.warn = [&](const std::string& message) { err << tool << ": warning: " << message << "\n"; };
-            // Refused before anything is written: no room, too many pages,
-            // or more shapes than the limit.
+            // Refused before anything is written: no room, too many pages
+            // (with values that would fit), or more shapes than the limit.
             double pitch = doc.hexMm, copies = 1;
             if (format == Format::Pdf) {
                 poster::Layout layout;
                 if (!poster::planPdf(doc, layout, error)) {
+                    if (!doc.fitPage && layout.pages() > doc.maxPages) error += posterSuggestions(doc, layout, part);
                     err << tool << ": " << error << "\n";
                     return kFailed;
                 }
+                warn(pdfNumbersWarning(options, layout));
+                if (!doc.fitPage && !options.quiet) err << tool << ": " << planLine(layout) << "\n";
                 pitch = layout.pitch;
                 copies = layout.index ? 2 : 1;   // the index page draws the region again
             }
@@ -931,6 +1095,10 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
         extras.dpi = options.dpi;
         extras.legend = options.legend;
         extras.numbers = options.numbers;
+        extras.numberDx = part.dx;
+        extras.numberDy = part.dy;
+        extras.mapW = part.cols;
+        extras.mapH = part.rows;
         if (options.gridPx > 0 || options.has("--vtt") ||
             (options.has("--hex-mm") && options.shape == hxvec::Shape::Regular))
             return renderRegular(map, cells, options, extras, err);
@@ -948,14 +1116,15 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
         }
         const int zoom = pngZoom(map, cells, options);
         if (zoom < 0) {
-            err << tool << ": the cells do not fit in " << options.fitW << " x " << options.fitH
-                << " pixels even at zoom 0\n";
+            err << tool << ": the cells" << (options.legend ? " with the legend" : "") << " do not fit in "
+                << options.fitW << " x " << options.fitH << " pixels even at zoom 0\n";
             return kFailed;
         }
         if (!checkPictureSize(pictureSize(zoom, cells), options.maxPixels, error)) {
             err << tool << ": " << error << "\n";
             return kFailed;
         }
+        warn(pngNumbersWarning(options, zoom, cells));
         Progress progress(progressLabel(options.output), options.quiet);
         if (!writePicture(map, zoom, cells, options.output, 0, extras, error, &progress)) {
             err << tool << ": " << error << "\n";

@@ -1,5 +1,7 @@
 #include "tilestool.h"
 
+#include "hexnumber.h"
+
 namespace tools {
 
 // The page of a tile folder. Everything it loads sits beside it and is
@@ -12,8 +14,12 @@ namespace tools {
 // is the row and longitude the column, both growing down and to the right,
 // and at level z one cell is maxPitch / 2^(deepest - z) pixels, exactly as
 // the tiles were drawn.
-std::string webPage() {
-    return R"html(<!DOCTYPE html>
+std::string webPage(int columns, int rows) {
+    // The readout pads each half of the hex number to the widths the model
+    // gives for this map; the rest of the page is the same for every map.
+    const std::string widths =
+        std::to_string(hexnum::digits(columns)) + ", " + std::to_string(hexnum::digits(rows));
+    std::string page = R"html(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
@@ -145,11 +151,16 @@ html, body, #map { height: 100%; margin: 0; }
     blocks[bx + '/' + by] = { width: width, data: data };
     if (pointed) showCell(pointed);
   };
+  // The number --numbers prints on the map: column and row from 1, each
+  // half padded with zeros to the map's widths.
+  var numberWidths = [@WIDTHS@];
+  function padded(v, n) { var s = String(v); while (s.length < n) s = '0' + s; return s; }
+  function hexNumber(cell) { return padded(cell.c + 1, numberWidths[0]) + padded(cell.r + 1, numberWidths[1]); }
   function showCell(cell) {
     pointed = cell;
     if (!inside(cell)) { info.textContent = 'Outside the map'; return; }
     var bx = Math.floor(cell.c / m.block), by = Math.floor(cell.r / m.block), key = bx + '/' + by;
-    var text = 'Column ' + cell.c + ', row ' + cell.r;
+    var text = 'Hex ' + hexNumber(cell) + ' (column ' + cell.c + ', row ' + cell.r + ')';
     var block = blocks[key];
     if (!block) {
       info.textContent = text;
@@ -174,6 +185,8 @@ html, body, #map { height: 100%; margin: 0; }
 </body>
 </html>
 )html";
+    page.replace(page.find("@WIDTHS@"), 8, widths);
+    return page;
 }
 
 }  // namespace tools

@@ -748,7 +748,7 @@ int makeTiles(const TilesOptions& options, std::ostream&, std::ostream& err) {
         const std::string name = baseName(options.input);
         if (!newText(stage.fd(), "map.js", stage.shown("map.js"), mapData(map, name, options.maxPitch, levels),
                      error) ||
-            !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(), error))
+            !newText(stage.fd(), "index.html", stage.shown("index.html"), webPage(map.xs(), map.ys()), error))
             return fail();
         // A signal during the swap ends the program at once: the old page is
         // gone first, so that none is left that mixes two maps, and the next

@@ -387,7 +387,7 @@ void TarvenFrame::showCell(int x, int y) {
     if (status == Status::Help || !GetStatusBar() || !hxmv) return;
     const ShownCell cell{x, y, hxmv->t(x, y), hxmv->e(x, y)};
     if (status == Status::Cell && cell == shownCell) return;
-    SetStatusText(wxString::FromUTF8(cellReadout(x, y, cell.t, cell.e, hxmv->wts)), 0);
+    SetStatusText(wxString::FromUTF8(cellReadout(x, y, cell.t, cell.e, hxmv->wts, hxmv->xs(), hxmv->ys())), 0);
     status = Status::Cell;
     shownCell = cell;
 }

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 #include <cairo.h>
 
+#include "hexnumber.h"
 #include "hxmap.h"
 #include "hxterrains.h"
 #include "hxvector.h"
@@ -151,16 +153,24 @@ TEST(Poster, PaperLabelsAndNumbers) {
         {0, 0, 24, 16, "0101"},          {9, 11, 24, 16, "1012"},        {98, 98, 99, 99, "9999"},
         {99, 0, 100, 150, "100001"},     {0, 149, 200, 150, "001150"},   {0, 0, 1000, 9, "000101"},
     };
-    for (const NumberRow& row : numbers) EXPECT_EQ(hxvec::hexNumber(row.col, row.row, row.mapW, row.mapH), row.number);
+    for (const NumberRow& row : numbers) EXPECT_EQ(hexnum::number(row.col, row.row, row.mapW, row.mapH), row.number);
 }
 
-TEST(Legend, TerrainsInTheRegionInCatalogueOrder) {
-    HxMap map(4, 2);
-    const char terrains[2][4] = {{'~', '@', '~', 'x'}, {'?', '~', '#', '@'}};
+// The key holds the colours the cells are drawn in: a terrain that shades
+// with elevation has a swatch per colour, named by its elevations; the set
+// of the key's colours is the set of the cells' colours.
+TEST(Legend, TheColoursTheCellsAreDrawnIn) {
+    struct Cell {
+        char t;
+        int e;
+    };
+    const Cell cells[2][5] = {{{'~', 5}, {'@', 0}, {'@', 3}, {'^', 0}, {'#', 3}},
+                              {{'~', 6}, {'@', 2}, {'^', 2}, {'#', 7}, {'x', 20}}};
+    HxMap map(5, 2);
     for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x) {
-            map.st(x, y, terrains[y][x]);
-            map.se(x, y, 5);
+        for (int x = 0; x < 5; ++x) {
+            map.st(x, y, cells[y][x].t);
+            map.se(x, y, static_cast<char>(cells[y][x].e));
         }
     const HxTerrainSet set;
     const hxpic::Colours colours(set);
@@ -170,19 +180,25 @@ TEST(Legend, TerrainsInTheRegionInCatalogueOrder) {
         std::vector<std::string> names;
     };
     const Row rows[] = {
-        {"whole map", {0, 0, 3, 1}, {"Road", "Building", "Water", "Unpainted", "Unknown terrain 'x'"}},
-        {"left half", {0, 0, 1, 1}, {"Building", "Water", "Unpainted"}},
-        {"one cell", {3, 1, 3, 1}, {"Building"}},
+        {"whole map", {0, 0, 4, 1},
+         {"Road", "Building, elevations 0, 2\u20133", "Water, elevation 5", "Water, elevation 6",
+          "Mountain, elevations 0, 2", "Elevation outside 0 to 10"}},
+        {"one colour, two elevations: one swatch", {4, 0, 4, 1}, {"Road", "Elevation outside 0 to 10"}},
+        {"a shaded terrain at one elevation says which", {0, 0, 0, 0}, {"Water, elevation 5"}},
+        {"elevations 0 and 2 draw one colour", {1, 1, 2, 1}, {"Building, elevation 2", "Mountain, elevation 2"}},
     };
     for (const Row& row : rows) {
         std::vector<std::string> names;
-        for (const hxvec::LegendEntry& e : hxvec::legendEntries(map, row.cells, set, colours)) names.push_back(e.name);
+        std::set<hxpic::Pixel> keyColours, cellColours;
+        for (const hxvec::LegendEntry& e : hxvec::legendEntries(map, row.cells, set, colours)) {
+            names.push_back(e.name);
+            keyColours.insert(e.colour);
+        }
         EXPECT_EQ(names, row.names) << row.name;
+        for (int y = row.cells.y1; y <= row.cells.y2; ++y)
+            for (int x = row.cells.x1; x <= row.cells.x2; ++x) cellColours.insert(colours.cell(map.t(x, y), map.e(x, y)));
+        EXPECT_EQ(keyColours, cellColours) << row.name;
     }
-    // The swatch shows elevation 0, not the cells' shading.
-    const auto entries = hxvec::legendEntries(map, {1, 0, 1, 0}, set, colours);
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].colour, colours.at('@', 0));
 }
 
 // The fill traces each colour's regions as boundaries: every hex must come

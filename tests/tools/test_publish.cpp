@@ -10,12 +10,14 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "hxmap.h"
+#include "hxpicture.h"
 #include "hxterrains.h"
 
 #include "pngread.h"
@@ -190,27 +192,28 @@ TEST(Publish, FormatsReadBack) {
     const double r3 = std::sqrt(3.0);
     const double small254W = 23 * 25.4 * r3 / 2 + 2 * 25.4 / r3, small254H = 16 * 25.4 + 25.4 / 2;
     const Row rows[] = {
-        {"medium at 1 inch on A4: 25 x 15 sheets and the index", {kMediumMap, "m.pdf"},
+        {"a poster of medium at 1 inch on A4: 25 x 15 sheets and the index",
+         {"--poster", "--max-pages", "376", kMediumMap, "m.pdf"},
          376, 595.28, 841.89, 2, {"A1", "100", "mm"}, 0, 0, 0, 0, 0, 0, 0},
         {"medium at 10 mm on A4: 10 x 6 sheets and the index", {"--hex-mm", "10", kMediumMap, "m.pdf"},
          61, 595.28, 841.89, 1, {"Assembly", "A1", "J6"}, 0, 0, 0, 0, 0, 0, 0},
         {"a region that fits one sheet: regular hexes, rows an inch apart, columns sqrt(3)/2 inch",
-         {"--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1, {"100", "mm"}, 25.4, 0, 0, 0, 0, 0,
-         25.4 * r3 / 2},
+         {"--poster", "--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1, {"100", "mm"}, 25.4, 0, 0, 0,
+         0, 0, 25.4 * r3 / 2},
         {"the window's shape: rows and columns an inch apart",
-         {"--shape", "window", "--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1, {"100", "mm"}, 25.4,
-         0, 0, 0, 0, 0, 25.4},
+         {"--poster", "--shape", "window", "--cells", "0,0,6,10", kMediumMap, "m.pdf"}, 1, 595.28, 841.89, 1,
+         {"100", "mm"}, 25.4, 0, 0, 0, 0, 0, 25.4},
         {"labels 10 mm apart on Letter", {"--hex-mm", "10", "--paper", "letter", "--cells", "0,0,15,20", kMediumMap,
                                           "m.pdf"},
          1, 612, 792, 1, {"100", "mm"}, 10, 0, 0, 0, 0, 0, 0},
         {"hex numbers move the labels but keep their pitch",
          {"--numbers", "--hex-mm", "20", "--cells", "0,0,6,8", kSmallMap, "m.pdf"}, 1, 595.28, 841.89, 1,
          {"0101", "0608"}, 20, 0, 0, 0, 0, 0, 0},
-        {"fit-page turns A3 to suit a wide map", {"--fit-page", "--paper", "a3", kMediumMap, "m.pdf"},
+        {"one page by default, A3 turned to suit a wide map", {"--paper", "a3", kMediumMap, "m.pdf"},
          1, 1190.55, 841.89, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0, 0},
         {"legend on the index page", {"--legend", "--hex-mm", "10", kMediumMap, "m.pdf"},
-         61, 595.28, 841.89, 1, {"Grassland", "Water"}, 0, 0, 0, 0, 0, 0, 0},
-        {"a sheet of our own size", {"--paper", "300x200mm", "--cells", "0,0,4,4", kSmallMap, "m.pdf"},
+         61, 595.28, 841.89, 1, {"Grassland", "Water,", "elevation"}, 0, 0, 0, 0, 0, 0, 0},
+        {"a sheet of our own size", {"--poster", "--paper", "300x200mm", "--cells", "0,0,4,4", kSmallMap, "m.pdf"},
          1, 300 * kPt, 200 * kPt, 1, {"100", "mm"}, 0, 0, 0, 0, 0, 0, 0},
         {"SVG at 1 inch", {kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0, small254W + 0.3, small254H + 0.3, 0, 0, 0, 0},
         {"SVG at 10 mm", {"--hex-mm", "10", kSmallMap, "s.svg"}, 0, 0, 0, 0, {}, 0,
@@ -232,8 +235,10 @@ TEST(Publish, FormatsReadBack) {
             EXPECT_NEAR(info.lastW, row.pageW, 0.01) << row.name;
             EXPECT_NEAR(info.lastH, row.pageH, 0.01) << row.name;
             // The sheets are as asked; the index of these wide regions is
-            // turned to show them larger.
-            EXPECT_NEAR(info.firstW, row.pages > 1 ? row.pageH : row.pageW, 0.01) << row.name;
+            // turned to show them larger, unless the legend below the map
+            // leaves it larger upright (two rows of the key more when turned).
+            const bool upright = row.pages == 1 || std::string(row.name) == "legend on the index page";
+            EXPECT_NEAR(info.firstW, upright ? row.pageW : row.pageH, 0.01) << row.name;
             const std::vector<Word> words = pdfWords(out, row.wordsPage);
             for (const std::string& w : row.words) EXPECT_TRUE(hasWord(words, w)) << row.name << ": " << w;
             if (row.pitchMm > 0) {
@@ -386,7 +391,8 @@ TEST(Publish, PdfMatchesThePngOfAZoom) {
         ASSERT_EQ(render({"--zoom", std::to_string(zoom), kSmallMap, dir / "z.png"}), 0);
         // A one-inch margin is p pixels at p dots per inch.
         std::string err;
-        ASSERT_EQ(render({"--shape", "window", "--paper", "700x500mm", "--margin-mm", "25.4", kSmallMap, dir / "z.pdf"},
+        ASSERT_EQ(render({"--poster", "--shape", "window", "--paper", "700x500mm", "--margin-mm", "25.4", kSmallMap,
+                          dir / "z.pdf"},
                          &err),
                   0)
             << err;
@@ -420,6 +426,204 @@ TEST(Publish, PdfMatchesThePngOfAZoom) {
         // A good part of the picture was compared: it is not all outline.
         EXPECT_GT(compared, covered / 3) << "zoom " << zoom;
     }
+}
+
+namespace {
+
+// The colours that fill at least one 3 x 3 block of pixels, in rows
+// top..bottom-1: fills of hexes and swatches, not their anti-aliased edges
+// or text. Black outlines and transparent ground left out.
+std::set<std::uint32_t> filledColours(const DecodedPng& png, int top, int bottom) {
+    std::set<std::uint32_t> found;
+    for (int y = top + 1; y + 1 < bottom; ++y)
+        for (int x = 1; x + 1 < png.width; ++x) {
+            const std::uint32_t c = png.at(x, y);
+            if ((c >> 24) != 255 || c == 0xff000000u || found.count(c)) continue;
+            bool uniform = true;
+            for (int j = -1; j <= 1 && uniform; ++j)
+                for (int i = -1; i <= 1 && uniform; ++i) uniform = png.at(x + i, y + j) == c;
+            if (uniform) found.insert(c);
+        }
+    return found;
+}
+
+}  // namespace
+
+// The legend's swatches are the colours the map is drawn in: each colour of
+// the map's hexes is a swatch, and no swatch has a colour the map lacks.
+TEST(Publish, LegendSwatchesAreTheMapsColours) {
+    Folder dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        hexgeom::CellRange cells;
+    };
+    const Row rows[] = {
+        {"small map, shaded water and mountains", {"--zoom", "20", kSmallMap}, {0, 0, 23, 15}},
+        {"a corner of medium", {"--zoom", "12", "--cells", "0,0,30,20", kMediumMap}, {0, 0, 29, 19}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.begin(), "--legend");
+        args.push_back(dir / "l.png");
+        std::string err;
+        ASSERT_EQ(render(args, &err), 0) << row.name << ": " << err;
+        DecodedPng png;
+        ASSERT_TRUE(readPng(dir / "l.png", png)) << row.name;
+        const int zoom = std::stoi(row.args[1]);
+        const int mapH = static_cast<int>(tools::pictureSize(zoom, row.cells).height);
+        HxMap map(0, 0);
+        ASSERT_TRUE(map.loadMap(row.args.back().c_str()));
+        const HxTerrainSet terrains;
+        const hxpic::Colours colours(terrains);
+        std::set<std::uint32_t> cellColours;
+        for (int y = row.cells.y1; y <= row.cells.y2; ++y)
+            for (int x = row.cells.x1; x <= row.cells.x2; ++x) cellColours.insert(colours.cell(map.t(x, y), map.e(x, y)));
+        EXPECT_EQ(filledColours(png, 0, mapH), cellColours) << row.name;
+        EXPECT_EQ(filledColours(png, mapH, png.height), cellColours) << row.name;
+    }
+}
+
+// A legend is never cut: a one-cell picture widens to hold it, and a
+// PDF with many terrains puts every entry on pages of its own.
+TEST(Publish, LegendsFit) {
+    Folder dir;
+    // One cell: nothing of the key may touch the picture's right edge.
+    ASSERT_EQ(render({"--legend", "--cells", "0,0,1,1", kSmallMap, dir / "one.png"}), 0);
+    ASSERT_EQ(render({"--legend", "--cells", "0,0,1,1", kSmallMap, dir / "one.svg"}), 0);
+    int status = -1;
+    capture("rsvg-convert -b white -o '" + dir / "svg.png" + "' '" + dir / "one.svg" + "'", &status);
+    ASSERT_EQ(status, 0);
+    for (const char* file : {"one.png", "svg.png"}) {
+        DecodedPng png;
+        ASSERT_TRUE(readPng(dir / file, png)) << file;
+        EXPECT_GT(png.width, 4 * png.height / 3) << file << ": no room for the name";
+        for (int y = 0; y < png.height; ++y) {
+            const std::uint32_t c = png.at(png.width - 1, y);
+            EXPECT_TRUE((c >> 24) == 0 || c == 0xffffffffu) << file << ": ink at the right edge, row " << y;
+        }
+    }
+    // 181 terrains on A4: every one is written, on the page. (The reader
+    // takes ' . _ for other terrains.)
+    std::string cells;
+    int codes = 0;
+    for (int c = 33; codes < 181; ++c) {
+        if (c == 127) c = 128;
+        if (c == '\'' || c == '.' || c == '_') continue;
+        cells += static_cast<char>(c);
+        cells += '0';
+        ++codes;
+    }
+    std::ofstream(dir / "many.map", std::ios::binary) << "1 181\n" << cells << "\n";
+    std::string err;
+    ASSERT_EQ(render({"--legend", dir / "many.map", dir / "many.pdf"}, &err), 0) << err;
+    const PdfInfo info = pdfInfo(dir / "many.pdf");
+    int entries = 0;
+    for (int page = 1; page <= info.pages; ++page)
+        for (const Word& w : pdfWords(dir / "many.pdf", page)) {
+            if (w.text == "terrain" || w.text == "forest" || w.text == "Rough" || w.text == "Grassland" ||
+                w.text == "Road" || w.text == "Wall" || w.text == "Bridge" || w.text == "Building," ||
+                w.text == "Water," || w.text == "Mountain," || w.text == "Unpainted")
+                ++entries;
+            EXPECT_GE(w.yMin, 0) << w.text << " above page " << page;
+        }
+    EXPECT_EQ(entries, 181);
+}
+
+// Options that cannot act on the picture asked for: a warning that says
+// what would work, with the picture written; or, where the combination is
+// plainly a mistake, exit 2 and nothing written.
+TEST(Publish, OptionsThatCannotActAreTold) {
+    Folder dir;
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;   // the output comes last
+        int code;
+        const char* says;                // "" : no warning at all
+    };
+    const std::string png = dir / "o.png", pdf = dir / "o.pdf", svg = dir / "o.svg";
+    const Row rows[] = {
+        {"numbers on a fitted dot picture", {"--fit", "1600x1200", "--numbers", kMediumMap, png}, 0,
+         "they show from zoom 16 (--fit 3406x2558 or larger)"},
+        {"numbers at the default zoom", {"--numbers", kSmallMap, png}, 0, "(--zoom 16)"},
+        {"numbers on small hexes at a resolution", {"--hex-mm", "1", "--dpi", "72", "--numbers", kSmallMap, png}, 0,
+         "--numbers draws nothing on hexes under 17 pixels"},
+        {"numbers at zoom 16 show", {"--zoom", "16", "--numbers", kSmallMap, png}, 0, ""},
+        {"numbers on a one-page PDF of a large map", {"--numbers", kMediumMap, pdf}, 0,
+         "too small to hold numbers; they show from 3 mm (--hex-mm 3)"},
+        {"numbers on a poster of 2 mm hexes", {"--numbers", "--hex-mm", "2", kSmallMap, pdf}, 0, "hexes of 2 mm"},
+        {"numbers on 3 mm hexes show", {"--numbers", "--hex-mm", "3", kSmallMap, pdf}, 0, ""},
+        {"a page limit on a one-page PDF", {"--max-pages", "5", kSmallMap, pdf}, 0, "--max-pages acts only on posters"},
+        {"an overlap on a one-page PDF", {"--overlap-mm", "5", kSmallMap, pdf}, 0, "--overlap-mm acts only on posters"},
+        {"cells past the map's edge", {"--cells", "20,10,10,10", kSmallMap, png}, 0, "drawing 4 x 6 cells from 20,10"},
+        {"legend on a region of no cells", {"--legend", "--cells", "30,0,2,2", kSmallMap, png}, 2, "lie outside"},
+        {"a PDF option on a PNG", {"--margin-mm", "5", kSmallMap, png}, 2, "--margin-mm is for PDF"},
+        {"a poster on an SVG", {"--poster", kSmallMap, svg}, 2, "--poster is for PDF"},
+        {"a poster of another size", {"--poster", "--hex-mm", "10", kSmallMap, pdf}, 2, "--poster means"},
+        {"a poster on one page", {"--poster", "--fit-page", kSmallMap, pdf}, 2, "--fit-page chooses"},
+        {"a legend wider than --fit", {"--legend", "--fit", "60x400", kSmallMap, png}, 1, "with the legend do not fit"},
+    };
+    for (const Row& row : rows) {
+        ::unlink(row.args.back().c_str());
+        std::string err;
+        EXPECT_EQ(render(row.args, &err), row.code) << row.name << ": " << err;
+        if (*row.says) {
+            EXPECT_NE(err.find(row.says), std::string::npos) << row.name << ": " << err;
+        } else {
+            EXPECT_EQ(err.find("warning"), std::string::npos) << row.name << ": " << err;
+        }
+        if (row.code == 0) {
+            std::size_t warnings = 0;
+            for (std::size_t at = err.find("warning:"); at != std::string::npos; at = err.find("warning:", at + 1))
+                ++warnings;
+            EXPECT_EQ(warnings, *row.says ? 1u : 0u) << row.name << ": " << err;
+            EXPECT_EQ(::access(row.args.back().c_str(), F_OK), 0) << row.name << ": not written";
+        } else {
+            EXPECT_NE(::access(row.args.back().c_str(), F_OK), 0) << row.name << ": something was written";
+        }
+    }
+}
+
+// A poster's plan is told before it is written; one over the page limit is
+// refused with values that would fit, and each of them does.
+TEST(Publish, PosterPlanAndSuggestionsThatWork) {
+    Folder dir;
+    const std::string pdf = dir / "p.pdf";
+    std::string err;
+    ASSERT_EQ(render({"--max-pages", "5", "--paper", "letter", "--poster", kSmallMap, pdf}, &err), 1);
+    EXPECT_NE(err.find("the poster would have 7 pages (3 x 2 sheets and the index), more than the 5 allowed; "
+                       "choose smaller hexes, fewer cells, or raise the limit with --max-pages: "),
+              std::string::npos)
+        << err;
+    EXPECT_NE(::access(pdf.c_str(), F_OK), 0);
+    // "--hex-mm A, --cells B or --max-pages C would fit"
+    std::vector<std::vector<std::string>> tries;
+    for (const char* option : {"--hex-mm ", "--cells ", "--max-pages "}) {
+        const std::size_t at = err.find(option, err.find("--max-pages: "));
+        ASSERT_NE(at, std::string::npos) << option << err;
+        const std::size_t start = at + std::strlen(option), end = err.find_first_of(" ,\n", start);
+        std::string value = err.substr(start, option == std::string("--cells ") ? err.find(' ', start) - start
+                                                                               : end - start);
+        std::vector<std::string> args = {"--paper", "letter", std::string(option, std::strlen(option) - 1), value};
+        if (option != std::string("--hex-mm ")) args.push_back("--poster");
+        if (option != std::string("--max-pages ")) args.insert(args.end(), {"--max-pages", "5"});
+        tries.push_back(args);
+    }
+    for (std::vector<std::string> args : tries) {
+        args.push_back(kSmallMap);
+        args.push_back(pdf);
+        std::string said;
+        EXPECT_EQ(render(args, &said), 0) << args[2] << " " << args[3] << ": " << said;
+        EXPECT_NE(said.find(" sheets of Letter, hexes "), std::string::npos) << said;
+    }
+    // The plan line, and none with --quiet or on one page.
+    ASSERT_EQ(render({"--paper", "letter", "--poster", kSmallMap, pdf}, &err), 0);
+    EXPECT_EQ(err, "tarven-render: 7 pages: 3 x 2 sheets of Letter, hexes 25.4 mm, assembled 0.54 x 0.42 m\n");
+    ASSERT_EQ(render({"-q", "--paper", "letter", "--poster", kSmallMap, pdf}, &err), 0);
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(render({"--paper", "letter", kMediumMap, pdf}, &err), 0);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(pdfInfo(pdf).pages, 1);
 }
 
 // Regular PNGs at a size asked, and Foundry VTT scenes: the scene's grid,

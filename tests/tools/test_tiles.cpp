@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "hexnumber.h"
 #include "hxmap.h"
 #include "hxpicture.h"
 #include "hxterrains.h"
@@ -299,6 +300,42 @@ TEST(TilesTool, BrowserShowsTheMapAtTwoZooms) {
             EXPECT_TRUE(mapColours.count(png.at(400, 300))) << std::hex << png.at(400, 300);
             EXPECT_FALSE(mapColours.count(png.at(400, 20))) << "the map fits the window";
         }
+    }
+}
+
+// The page's readout numbers a hex as the printed map does: its script,
+// run in node, gives the model's hex number for each cell.
+TEST(TilesTool, ReadoutHexNumberIsThePrintedOne) {
+    if (std::system("command -v node >/dev/null 2>&1") != 0) GTEST_SKIP() << "node is not installed";
+    Folder dir;
+    struct Row {
+        const char* name;
+        int mapW, mapH, col, row;
+    };
+    const Row rows[] = {
+        {"small map", 24, 16, 12, 7},
+        {"three digits each", 200, 150, 12, 7},
+        {"wide map, short one", 1000, 9, 999, 0},
+        {"last cell", 200, 150, 199, 149},
+    };
+    for (const Row& r : rows) {
+        const std::string page = tools::webPage(r.mapW, r.mapH);
+        // The page's lines that make the number, and a call.
+        std::string script;
+        std::istringstream lines(page);
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("var numberWidths") != std::string::npos || line.find("function padded") != std::string::npos ||
+                line.find("function hexNumber") != std::string::npos)
+                script += line + "\n";
+        script += "console.log(hexNumber({ c: " + std::to_string(r.col) + ", r: " + std::to_string(r.row) + " }));\n";
+        std::ofstream(dir / "n.js") << script;
+        std::string printed;
+        if (std::FILE* pipe = ::popen(("node '" + dir / "n.js" + "'").c_str(), "r")) {
+            char buffer[256];
+            while (std::fgets(buffer, sizeof buffer, pipe)) printed += buffer;
+            ::pclose(pipe);
+        }
+        EXPECT_EQ(printed, hexnum::number(r.col, r.row, r.mapW, r.mapH) + "\n") << r.name << "\n" << script;
     }
 }
 

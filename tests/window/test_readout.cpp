@@ -48,10 +48,10 @@ TEST(Readout, NamesTheCellUnderThePointerAndTheBannerReturns) {
         std::string status;
     };
     const Step steps[] = {
-        {"a named terrain", cellCentre(w, 12, 7), "Column 12, row 7: Water, elevation 3"},
-        {"a terrain without a name", cellCentre(w, 3, 4), "Column 3, row 4: ?, elevation -2"},
+        {"a named terrain", cellCentre(w, 12, 7), "Hex 1308 (column 12, row 7): Water, elevation 3"},
+        {"a terrain without a name", cellCentre(w, 3, 4), "Hex 0405 (column 3, row 4): ?, elevation -2"},
         {"past the map's last column", v->ClientToScreen(wxPoint(v->GetClientSize().x - 3, 40)), banner},
-        {"back on a cell", cellCentre(w, 0, 0), "Column 0, row 0: ?, elevation 0"},
+        {"back on a cell", cellCentre(w, 0, 0), "Hex 0101 (column 0, row 0): ?, elevation 0"},
         {"out of the view, over the toolbar", w.frame->tb->ClientToScreen(wxPoint(5, 5)), banner},
     };
     for (const Step& s : steps) {
@@ -75,7 +75,7 @@ TEST(Readout, NamesTheCellUnderThePointerAndTheBannerReturns) {
     pump(3);
     EXPECT_EQ(statusText(w), banner);
     moveTo(sim, cellCentre(w, 3, 4) + wxPoint(1, 1));
-    EXPECT_TRUE(waitFor([&] { return statusText(w) == "Column 3, row 4: ?, elevation -2"; }, 1000))
+    EXPECT_TRUE(waitFor([&] { return statusText(w) == "Hex 0405 (column 3, row 4): ?, elevation -2"; }, 1000))
         << statusText(w);
 
     // Painting the cell under the pointer changes its readout at once.
@@ -84,6 +84,6 @@ TEST(Readout, NamesTheCellUnderThePointerAndTheBannerReturns) {
     v->setMouse(0, MODE_ELEVATION_TERRAIN);
     sim.MouseClick(wxMOUSE_BTN_LEFT);
     pump(5);
-    EXPECT_EQ(statusText(w), "Column 3, row 4: Mountain, elevation 5");
+    EXPECT_EQ(statusText(w), "Hex 0405 (column 3, row 4): Mountain, elevation 5");
 }
 

@@ -68,11 +68,19 @@ hexgeom::CellRange cellsIn(const hexgeom::CellRange& cells, const Grid& grid, do
 constexpr double kMinOutlineMm = 2;
 double outlineWidthMm(double pitchMm);
 
+// Where the map drawn sits in the whole map, for hex numbers: cell (x, y)
+// of the map drawn is cell (x + dx, y + dy) of a map of mapW x mapH cells.
+// mapW 0 means the map drawn is the whole map.
+struct Numbering {
+    int dx = 0, dy = 0, mapW = 0, mapH = 0;
+};
+
 struct Style {
     Grid grid;
     double outline = 0;          // outline width in user units; 0: none
     bool labels = true;          // elevation labels (values above 0)
     bool numbers = false;        // hex numbers at the top; labels move lower
+    Numbering numbering;
     bool glyphs = true;          // false: labels and numbers left to textRuns
 };
 
@@ -108,10 +116,10 @@ private:
 void draw(cairo_t* cr, const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& cells,
           const hexgeom::CellRange& visible, const Style& style, Fonts& fonts);
 
-// Only the hex numbers of `visible`: "0101" for column 1, row 1 of the
-// map, each half at least two digits and as many as the map's size needs.
+// Only the hex numbers of `visible` (see hexnumber.h): "0101" for the
+// first column and row of the whole map.
 void drawNumbers(cairo_t* cr, const HxMap& map, const hexgeom::CellRange& cells, const hexgeom::CellRange& visible,
-                 const Grid& grid, Fonts& fonts);
+                 const Grid& grid, Fonts& fonts, const Numbering& numbering = Numbering());
 
 // The elevation labels (or, with `numbers`, the hex numbers) that draw()
 // writes, one by one: their text, size, the middle of their width and
@@ -133,10 +141,13 @@ struct Shapes {
 };
 Shapes countShapes(const HxMap& map, const hxpic::Colours& colours, const hexgeom::CellRange& visible,
                    const Style& style);
-std::string hexNumber(int col, int row, int mapW, int mapH);
 
-// The terrains that occur in the cells, in the catalogue's order, with
-// their colour at elevation 0.
+// The key of the colours the cells are drawn in, in the catalogue's order:
+// a terrain whose colour holds at every elevation has one entry; a terrain
+// whose colour shades with elevation one entry per colour its cells take,
+// named with the elevations that give it ("Water, elevation 3",
+// "Mountain, elevations 0–3"); cells of an elevation outside 0..10 one
+// entry of their own. Every colour of the cells is in the key, and no other.
 struct LegendEntry {
     char code;
     std::string name;
@@ -145,9 +156,16 @@ struct LegendEntry {
 std::vector<LegendEntry> legendEntries(const HxMap& map, const hexgeom::CellRange& cells,
                                        const HxTerrainSet& terrains, const hxpic::Colours& colours);
 
-// The legend laid out in rows across `width` units, with text `size` units
-// high: its height, and drawing it with its top-left corner at (x, y).
+// The legend laid out in columns across `width` units (as many as fit, at
+// least one; the entries go down each column in turn), text `size` units
+// high. legendWidth: the narrowest width that holds one column, which a
+// picture must have for nothing to be cut off. legendHeight: the height at
+// that width. legendFits: how many entries fit in width x height.
+double legendWidth(const std::vector<LegendEntry>& entries, double size, Fonts& fonts);
 double legendHeight(const std::vector<LegendEntry>& entries, double width, double size, Fonts& fonts);
+std::size_t legendFits(const std::vector<LegendEntry>& entries, double width, double height, double size,
+                       Fonts& fonts);
+// Draws it with its top-left corner at (x, y).
 void drawLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double x, double y, double width,
                 double size, Fonts& fonts);
 

@@ -5,6 +5,7 @@
 #ifndef TARVEN_POSTER_H
 #define TARVEN_POSTER_H
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -25,6 +26,8 @@ struct Paper {
 // for anything else, or a size outside kMinPaperMm..kMaxPaperMm.
 bool parsePaper(const std::string& text, Paper& paper);
 constexpr double kMinPaperMm = 50, kMaxPaperMm = 5000;
+// "A4", "Letter", "A3" (either way round), or "300 x 200 mm".
+std::string paperName(const Paper& paper);
 
 // How a picture of pictureW x pictureH mm is cut into sheets: each sheet
 // prints the area inside its margins; neighbouring sheets share `overlap`
@@ -37,9 +40,16 @@ struct Layout {
     double columns = 1, rows = 1;         // sheets across and down (whole numbers)
     double pitch = 0;                     // across the flats on the sheets, mm
     bool index = false;                   // an assembly index comes first
+    bool indexTurned = false;             // the index page lies the other way
+    // The legend: below the map (on the one sheet or the index), or, when
+    // it would take more than a third of that page, on pages of its own
+    // after the sheets, `legendEach` entries a page.
+    bool legendBelow = true;
+    double legendPages = 0;
+    std::size_t legendEach = 0;
 
-    // The sheets plus the index when there is one.
-    double pages() const { return columns * rows + (index ? 1 : 0); }
+    // The sheets plus the index and the legend's pages.
+    double pages() const { return columns * rows + (index ? 1 : 0) + legendPages; }
     // Where the printable area of sheet (column, row) starts on the picture.
     double sheetX(int column) const { return column * (areaW - overlap); }
     double sheetY(int row) const { return row * (areaH - overlap); }
@@ -63,8 +73,10 @@ struct Document {
     Paper paper;
     double margin = 10, overlap = 10;
     bool legend = false, numbers = false;
+    // Where the map sits in the whole map, for the hex numbers.
+    int numberDx = 0, numberDy = 0, mapW = 0, mapH = 0;
     hxpic::Pixel background = 0xffffffffu;   // 0: none
-    double maxPages = 500;
+    double maxPages = 100;
     // Told what was left out, and why, in one line.
     std::function<void(const std::string&)> warn;
     // Told the share of the work done, 0..1.
@@ -91,7 +103,8 @@ bool svgText(const Document& doc);
 bool writePdf(const Document& doc, std::FILE* file, std::string& error);
 bool writeSvg(const Document& doc, std::FILE* file, std::string& error);
 
-// The SVG's size in millimetres (picture, outline and legend strip).
+// The SVG's size in millimetres (picture, outline and legend strip; as wide
+// as the legend needs when it is wider than the picture).
 struct SvgSize {
     double w, h;
 };

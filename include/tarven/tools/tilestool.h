@@ -42,9 +42,10 @@ struct TileLevel {
 std::vector<TileLevel> planLevels(int mapW, int mapH, int maxPitch);
 std::uint64_t tileCount(const std::vector<TileLevel>& levels);
 
-// The page, index.html: the same for every map; what differs comes from
-// map.js beside it.
-std::string webPage();
+// The page, index.html, of a map of columns x rows cells: the readout's
+// hex numbers are as wide as that map needs; all else that differs comes
+// from map.js beside it.
+std::string webPage(int columns, int rows);
 
 // Writes the whole folder: everything into a new hidden folder inside
 // OUTDIR, then put in the place of the old page, tiles, cells and library

@@ -52,10 +52,11 @@ struct RenderOptions {
     // format are refused.
     std::vector<std::string> given;
     double hexMm = 25.4;      // across the flats
-    bool fitPage = false;
+    bool fitPage = false;     // a PDF is one page unless --hex-mm or --poster
+    bool poster = false;      // --poster: a PDF at --hex-mm 25.4
     std::string paper = "a4";
     double marginMm = 10, overlapMm = 10;
-    double maxPages = 500;
+    double maxPages = 100;
     double dpi = 0;           // 0: no physical resolution
     int fitW = 0, fitH = 0;   // --fit; 0: not asked
     hxpic::Pixel background = 0;
@@ -114,9 +115,14 @@ struct PngExtras {
     hxpic::Pixel background = 0;   // 0: transparent
     double dpi = 0;                // 0: no pHYs chunk
     bool legend = false, numbers = false;
+    // Where the map sits in the whole map, for the hex numbers: cell (x, y)
+    // of the map drawn is (x + numberDx, y + numberDy) of a map of mapW x
+    // mapH cells; mapW 0: the map drawn is the whole map.
+    int numberDx = 0, numberDy = 0, mapW = 0, mapH = 0;
 };
-// The height of the legend strip below a PNG picture `width` pixels wide.
-int legendRows(const HxMap& map, const hexgeom::CellRange& cells, long long width, double dpi);
+// The size of the PNG of the map picture `mapSize` with the legend strip
+// of `cells` below it: as wide as the key needs when the map is narrower.
+PictureSize withLegend(const HxMap& map, const hexgeom::CellRange& cells, const PictureSize& mapSize, double dpi);
 bool writePicture(const HxMap& map, int zoom, const hexgeom::CellRange& cells, const std::string& path,
                   int bandRows, const PngExtras& extras, std::string& error, Progress* progress = nullptr);
 
