@@ -47,7 +47,7 @@ std::uint16_t quantise(double v) {
 // a row lower, so that hexes are regular and hills round in hex steps.
 constexpr double kColumnStep = 0.8660254037844386;
 
-struct NoiseSpec {
+struct NoiseField {
     int seed;
     double frequency;
     int octaves;
@@ -56,14 +56,14 @@ struct NoiseSpec {
 
 // Fills `out` with the noise over the whole map, rows split between two
 // threads (the values do not depend on how the rows are split).
-void fillNoise(int cols, int rows, const NoiseSpec& spec, Cells& out, const std::function<void(int)>& rowDone) {
+void fillNoise(int cols, int rows, const NoiseField& field, Cells& out, const std::function<void(int)>& rowDone) {
     out.assign(static_cast<std::size_t>(cols) * rows, 0);
     const double halfW = cols * kColumnStep / 2, halfH = rows / 2.0;
     auto work = [&](int first, int step, bool report) {
         noise::module::Perlin perlin;
-        perlin.SetSeed(spec.seed);
-        perlin.SetFrequency(spec.frequency);
-        perlin.SetOctaveCount(spec.octaves);
+        perlin.SetSeed(field.seed);
+        perlin.SetFrequency(field.frequency);
+        perlin.SetOctaveCount(field.octaves);
         perlin.SetPersistence(0.5);
         perlin.SetLacunarity(2.0);
         perlin.SetNoiseQuality(noise::QUALITY_STD);
@@ -72,7 +72,7 @@ void fillNoise(int cols, int rows, const NoiseSpec& spec, Cells& out, const std:
             for (int x = 0; x < cols; ++x) {
                 const double cx = x * kColumnStep, cy = y + ((x & 1) == 0 ? 0.5 : 0.0);
                 double v = perlin.GetValue(cx, cy, 0.5);
-                if (spec.island) {
+                if (field.island) {
                     const double dx = (cx - halfW) / halfW, dy = (cy - halfH) / halfH;
                     v = 0.8 * v + 0.45 - 1.5 * (dx * dx + dy * dy);
                 }
@@ -447,7 +447,7 @@ void generate(const WorldOptions& o, HxMap& map, WorldReport& report, const std:
     const int wetSeed = static_cast<int>(seeds.next() & 0x7fffffff);
     const double wavelength = std::max(24.0, std::min(o.cols * kColumnStep, static_cast<double>(o.rows)) / 2.5);
     const int octaves = std::clamp(static_cast<int>(std::ceil(std::log2(wavelength / 2))), 3, 8);
-    fillNoise(o.cols, o.rows, NoiseSpec{heightSeed, 1 / wavelength, octaves, o.island}, w.h,
+    fillNoise(o.cols, o.rows, NoiseField{heightSeed, 1 / wavelength, octaves, o.island}, w.h,
               [&](int y) { tell(0.35 * y / o.rows); });
 
     flood(g, w.h, w.filled, w.flags);
@@ -510,7 +510,7 @@ void generate(const WorldOptions& o, HxMap& map, WorldReport& report, const std:
     tell(0.55);
 
     // Moisture, in the place of the noise heights.
-    fillNoise(o.cols, o.rows, NoiseSpec{wetSeed, 1.3 / wavelength, std::min(octaves, 5), false}, w.h,
+    fillNoise(o.cols, o.rows, NoiseField{wetSeed, 1.3 / wavelength, std::min(octaves, 5), false}, w.h,
               [&](int y) { tell(0.55 + 0.25 * y / o.rows); });
 
     map.resizeGrid(o.cols, o.rows);
