@@ -121,16 +121,12 @@ std::string cellCount(std::uint64_t some, const HxMap& map) {
 bool parseConvertArguments(const std::vector<std::string>& args, ConvertOptions& o, std::string& reason) {
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    ToolFlags flags;
     if (!scanToolArguments(args,
                            {{"--zoom", true}, {"--encoding", true}, {"--cols", true}, {"--hex-m", true},
                             {"--sea-level", true}, {"--levels", true}},
                            true, 2,
-                           "an input and an output file are needed", flags, given, files, reason))
+                           "an input and an output file are needed", o, given, files, reason))
         return false;
-    o.help = flags.help;
-    o.version = flags.version;
-    o.quiet = flags.quiet;
     bool zoomGiven = false;
     for (const GivenOption& g : given) {
         if (parseHeightmapOption(g.name, g.value, o, reason)) {

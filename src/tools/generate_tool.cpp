@@ -94,16 +94,12 @@ std::uint64_t freshSeed() {
 bool parseGenerateArguments(const std::vector<std::string>& args, GenerateOptions& o, std::string& reason) {
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    ToolFlags flags;
     if (!scanToolArguments(args,
                            {{"--size", true}, {"--seed", true}, {"--water", true}, {"--forest", true},
                             {"--mountains", true}, {"--rough", true}, {"--rivers", true}, {"--towns", true},
                             {"--island", false}},
-                           true, 1, "an output file is needed", flags, given, files, reason, "one output file at a time"))
+                           true, 1, "an output file is needed", o, given, files, reason, "one output file at a time"))
         return false;
-    o.help = flags.help;
-    o.version = flags.version;
-    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         const std::string& v = g.value;
         worlds::WorldOptions& w = o.world;

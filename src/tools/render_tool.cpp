@@ -223,13 +223,9 @@ bool parseRenderArguments(const std::vector<std::string>& args, RenderOptions& o
     for (const ValueOption& v : kValueOptions) known.push_back(OptionSpec{v.name, true});
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    ToolFlags flags;
-    if (!scanToolArguments(args, known, true, 2, "an input map and an output picture are needed", flags, given,
+    if (!scanToolArguments(args, known, true, 2, "an input map and an output picture are needed", o, given,
                            files, reason))
         return false;
-    o.help = flags.help;
-    o.version = flags.version;
-    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         const std::string& name = g.name;
         if (name == "--fit-page" || name == "--legend" || name == "--numbers" || name == "--poster") {

@@ -20,20 +20,16 @@ const char* const kUsage =
     "Exit status: 0 printed, 1 map not loaded or report not written,\n"
     "2 bad arguments.\n";
 
-struct StatsOptions {
+struct StatsOptions : ToolFlags {
     std::string input;
-    bool help = false, version = false;
 };
 
 bool parseStatsArguments(const std::vector<std::string>& args, StatsOptions& o, std::string& reason) {
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    ToolFlags flags;
-    if (!scanToolArguments(args, {}, false, 1, "a map file is needed", flags, given, files, reason,
+    if (!scanToolArguments(args, {}, false, 1, "a map file is needed", o, given, files, reason,
                            "one map file at a time"))
         return false;
-    o.help = flags.help;
-    o.version = flags.version;
     if (o.help || o.version) return true;
     o.input = files[0];
     return true;

@@ -539,13 +539,9 @@ std::string cellBlock(const HxMap& map, int bx, int by) {
 bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& o, std::string& reason) {
     std::vector<GivenOption> given;
     std::vector<std::string> files;
-    ToolFlags flags;
     if (!scanToolArguments(args, {{"--max-pitch", true}, {"--max-tiles", true}, {"--leaflet", true}}, true, 2,
-                           "an input map and an output folder are needed", flags, given, files, reason))
+                           "an input map and an output folder are needed", o, given, files, reason))
         return false;
-    o.help = flags.help;
-    o.version = flags.version;
-    o.quiet = flags.quiet;
     for (const GivenOption& g : given) {
         long long n = 0;
         if (g.name == "--leaflet") {

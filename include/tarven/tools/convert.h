@@ -13,15 +13,15 @@
 #include "hxpicture.h"
 #include "mapexchange.h"
 
+#include "toolargs.h"
+
 namespace tools {
 
-struct ConvertOptions {
+struct ConvertOptions : ToolFlags {
     int zoom = exchange::kDefaultZoom;
     bool zoomGiven = false;   // else a Tiled input's own zoom is kept
     exchange::Encoding encoding = exchange::Encoding::Zlib;
-    bool quiet = false;
     std::string input, output;
-    bool help = false, version = false;
     // A heightmap import (IN.tif, IN.png or IN.asc to OUT.map): its options,
     // and the long names of those given, refused for other conversions.
     exchange::HeightmapOptions heightmap;

@@ -9,14 +9,14 @@
 
 #include "worldgen.h"
 
+#include "toolargs.h"
+
 namespace tools {
 
-struct GenerateOptions {
+struct GenerateOptions : ToolFlags {
     worlds::WorldOptions world;
     bool seedGiven = false;
-    bool quiet = false;
     std::string output;
-    bool help = false, version = false;
 };
 
 // Reads tarven-generate's arguments (without the program's name). False

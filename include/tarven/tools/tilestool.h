@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "toolargs.h"
+
 class HxMap;
 
 namespace tools {
@@ -17,12 +19,11 @@ constexpr int kTileSize = 256;
 // under the pointer.
 constexpr int kCellBlock = 64;
 
-struct TilesOptions {
+struct TilesOptions : ToolFlags {
     int maxPitch = 32;                 // pitch of the deepest level, a power of two 1..64
     std::uint64_t maxTiles = 100000;   // refuse pyramids with more tiles
     std::string leaflet = "/usr/share/javascript/leaflet";
     std::string input, outdir;
-    bool quiet = false, help = false, version = false;
 };
 
 bool parseTilesArguments(const std::vector<std::string>& args, TilesOptions& options, std::string& reason);

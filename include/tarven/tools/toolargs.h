@@ -29,7 +29,8 @@ struct GivenOption {
 bool scanArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<GivenOption>& options, std::vector<std::string>& files, std::string& reason);
 
-// The options every tool takes, read by scanToolArguments.
+// The options every tool takes, read by scanToolArguments; each tool's
+// options derive from it.
 struct ToolFlags {
     bool help = false, version = false, quiet = false;
 };

@@ -14,6 +14,8 @@
 #include "hxpicture.h"
 #include "hxvector.h"
 
+#include "toolargs.h"
+
 class HxMap;
 struct LoadHooks;
 
@@ -38,14 +40,12 @@ constexpr long long kMaxPictureHeight = 0x7fffffff;
 // which cairo holds in memory whole before it writes it.
 constexpr long long kDefaultMaxShapes = 5000000;
 
-struct RenderOptions {
+struct RenderOptions : ToolFlags {
     int zoom = 8;             // already clamped to 0..64
     bool wholeMap = true;     // false: the cells below
     int cellX = 0, cellY = 0, cellW = 0, cellH = 0;
     long long maxPixels = kDefaultMaxPixels;
-    bool quiet = false;
     std::string input, output;
-    bool help = false, version = false;
 
     // Pictures to publish. `given` holds the long names of the options on
     // the command line, so that options that do not suit the output's
