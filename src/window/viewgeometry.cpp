@@ -17,36 +17,40 @@ constexpr CellRange kNoCells{0, 0, -1, -1};
 
 }  // namespace
 
-CellRange hexPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
-                        int mapW, int mapH) {
+namespace {
+
+// Either picture's paint range: the hex picture also takes the column and
+// row before the view, whose hexagons reach into it, and a cell more at the
+// far end.
+CellRange pictureRange(bool hex, int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW,
+                       int clientH, int mapW, int mapH) {
     const int p = pitch(zoom);
     if (y1 < 0) {
         x1 = viewStart.x;
         y1 = viewStart.y;
         // The column to the left reaches in with its right slant, the row
         // above with the lower halves of its even columns.
-        if (x1 > 0) x1 = x1 - 1;
-        if (y1 > 0) y1 = y1 - 1;
+        if (hex && x1 > 0) x1 = x1 - 1;
+        if (hex && y1 > 0) y1 = y1 - 1;
     }
     if (y2 < 0) {
-        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + 2);
-        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + 2);
+        const int beyond = hex ? 2 : 1;
+        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + beyond);
+        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + beyond);
     }
     return clampToMap(x1, y1, x2, y2, mapW, mapH);
 }
 
+}  // namespace
+
+CellRange hexPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
+                        int mapW, int mapH) {
+    return pictureRange(true, zoom, x1, y1, x2, y2, viewStart, clientW, clientH, mapW, mapH);
+}
+
 CellRange dotPaintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
                         int mapW, int mapH) {
-    const int p = pitch(zoom);
-    if (y1 < 0) {
-        x1 = viewStart.x;
-        y1 = viewStart.y;
-    }
-    if (y2 < 0) {
-        x2 = cellClamp(static_cast<long long>(clientW / p) + x1 + 1);
-        y2 = cellClamp(static_cast<long long>(clientH / p) + y1 + 1);
-    }
-    return clampToMap(x1, y1, x2, y2, mapW, mapH);
+    return pictureRange(false, zoom, x1, y1, x2, y2, viewStart, clientW, clientH, mapW, mapH);
 }
 
 CellRange paintRange(int zoom, int x1, int y1, int x2, int y2, Point viewStart, int clientW, int clientH,
