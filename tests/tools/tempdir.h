@@ -10,10 +10,31 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include <dirent.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 
 namespace tarventest {
+
+// Runs `work` with files held to `bytes` each, as `ulimit -f` holds them: a
+// write past it fails as on a full disk.
+template <class Work>
+auto withFileLimit(rlim_t bytes, Work work) {
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit low = old;
+    low.rlim_cur = bytes;
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &before);
+    ::setrlimit(RLIMIT_FSIZE, &low);
+    auto result = work();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+    return result;
+}
 
 struct TempDir {
     std::string path;

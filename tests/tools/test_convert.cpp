@@ -32,6 +32,7 @@
 namespace {
 
 using tarventest::TempDir;
+using tarventest::withFileLimit;
 
 const std::string kMedium = TARVEN_EXAMPLES "/medium.map";
 const std::string kSmall = TARVEN_EXAMPLES "/small.map";
@@ -50,18 +51,7 @@ ConvertRun convert(const std::vector<std::string>& args) {
 // The tool run with files held to `bytes` each, as `ulimit -f` holds them:
 // a write past it fails as on a full disk.
 ConvertRun convertWithFileLimit(const std::vector<std::string>& args, rlim_t bytes) {
-    struct rlimit old {};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    struct rlimit low = old;
-    low.rlim_cur = bytes;
-    struct sigaction ignore {}, before {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &before);
-    ::setrlimit(RLIMIT_FSIZE, &low);
-    const ConvertRun run = convert(args);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::sigaction(SIGXFSZ, &before, nullptr);
-    return run;
+    return withFileLimit(bytes, [&] { return convert(args); });
 }
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

@@ -28,6 +28,7 @@ namespace {
 
 using Folder = tarventest::TempDir;
 using tarventest::readText;
+using tarventest::withFileLimit;
 using tarventest::writeText;
 
 struct TilesRun {
@@ -445,15 +446,7 @@ TEST(TilesTool, InterruptedOrFailedRerunKeepsTheOldMap) {
 
     // A full disk, here a file size limit, part way through.
     writeTestMap(dir / "new.map", 300, 200);
-    rlimit old;
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 6000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const TilesRun full = tiles({"--quiet", dir / "new.map", dir / "web"});
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const TilesRun full = withFileLimit(6000, [&] { return tiles({"--quiet", dir / "new.map", dir / "web"}); });
     EXPECT_EQ(full.code, 1);
     EXPECT_NE(full.err.find("cannot write '" + dir / "web/"), std::string::npos) << full.err;
     oldKept("disk full");

@@ -30,6 +30,7 @@
 namespace {
 
 using tarventest::TempDir;
+using tarventest::withFileLimit;
 using tarventest::readText;
 using tarventest::writeText;
 
@@ -323,16 +324,9 @@ TEST(RenderTool, FailedWriteKeepsTheOldFile) {
     writeText(dir / "out.png", "old picture");
     HxMap map(200, 150);
     fillTestMap(map);
-    rlimit old;
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 20000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &small);
     std::string error;
-    const bool written = tools::writePicture(map, 8, {0, 0, 199, 149}, dir / "out.png", 0, error);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const bool written =
+        withFileLimit(20000, [&] { return tools::writePicture(map, 8, {0, 0, 199, 149}, dir / "out.png", 0, error); });
     EXPECT_FALSE(written);
     EXPECT_NE(error.find("cannot write '" + dir / "out.png" + "': "), std::string::npos) << error;
     EXPECT_EQ(readText(dir / "out.png"), "old picture");
