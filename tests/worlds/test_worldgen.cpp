@@ -199,6 +199,16 @@ TEST_P(Worlds, TownsByWaterJoinedByRoadsBridgesOnlyOverWater) {
 
 INSTANTIATE_TEST_SUITE_P(Seeds, Worlds, ::testing::Values(1u, 2u, 3u, 20261209u));
 
+// Options asking for these shares (-1: the default).
+WorldOptions withShares(double water, double forest, double mountains, double rough) {
+    WorldOptions o;
+    o.water = water;
+    o.forest = forest;
+    o.mountains = mountains;
+    o.rough = rough;
+    return o;
+}
+
 struct ShareCase {
     const char* name;
     int cols, rows;
@@ -210,14 +220,10 @@ class Shares : public ::testing::TestWithParam<ShareCase> {};
 
 TEST_P(Shares, MetWithinTolerance) {
     const ShareCase& c = GetParam();
-    WorldOptions o;
+    WorldOptions o = withShares(c.water, c.forest, c.mountains, c.rough);
     o.cols = c.cols;
     o.rows = c.rows;
     o.seed = 99;
-    o.water = c.water;
-    o.forest = c.forest;
-    o.mountains = c.mountains;
-    o.rough = c.rough;
     o.island = c.island;
     worlds::Shares asked;
     std::string reason;
@@ -263,11 +269,7 @@ class ShareSums : public ::testing::TestWithParam<SumCase> {};
 
 TEST_P(ShareSums, RefusedWithTheArithmetic) {
     const SumCase& c = GetParam();
-    WorldOptions o;
-    o.water = c.water;
-    o.forest = c.forest;
-    o.mountains = c.mountains;
-    o.rough = c.rough;
+    const WorldOptions o = withShares(c.water, c.forest, c.mountains, c.rough);
     worlds::Shares s;
     std::string reason;
     EXPECT_EQ(c.fits, worlds::settleShares(o, s, reason));
