@@ -197,7 +197,7 @@ struct Drawing {
         style.outline = outline;
         style.labels = labels;
         style.numbers = doc.numbers && labels;
-        style.numbering = hxvec::Numbering{doc.numberDx, doc.numberDy, doc.mapW, doc.mapH};
+        style.numbering = doc.numbering;
         const hexgeom::CellRange visible = hxvec::cellsIn(doc.cells, style.grid, x, y, w, h);
         if (doc.background != 0) {
             const hxvec::Size size = hxvec::pictureSize(doc.cells, style.grid);
@@ -604,7 +604,7 @@ bool writeSvg(const Document& doc, std::FILE* file, std::string& error) {
     style.outline = pad;
     style.labels = svgText(doc);
     style.numbers = doc.numbers && style.labels;
-    style.numbering = hxvec::Numbering{doc.numberDx, doc.numberDy, doc.mapW, doc.mapH};
+    style.numbering = doc.numbering;
     // Labels and numbers go in as text elements after cairo's drawing, a
     // row of hexes in each: cairo would write every digit as an element of
     // its own, which makes files of tens of megabytes that readers refuse.

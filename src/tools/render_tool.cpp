@@ -457,7 +457,7 @@ public:
             cairo_translate(cr, 0, shift_);
             if (!near.empty())
                 hxvec::drawNumbers(cr, map_, cells_, near, hxvec::Grid::of(hxvec::Shape::Window, p_), fonts_,
-                                   hxvec::Numbering{extras_.numberDx, extras_.numberDy, extras_.mapW, extras_.mapH});
+                                   extras_.numbering);
             cairo_restore(cr);
         }
         if (!legend_.empty() && top + rows > mapH_)
@@ -581,7 +581,7 @@ bool writeRegularTo(const HxMap& map, const hexgeom::CellRange& cells, const Reg
     // hex numbers likewise (renderRegular warns of numbers left out).
     style.labels = png.across >= hexgeom::pitch(16);
     style.numbers = extras.numbers && style.labels;
-    style.numbering = hxvec::Numbering{extras.numberDx, extras.numberDy, extras.mapW, extras.mapH};
+    style.numbering = extras.numbering;
     const hxvec::Place shift = regularShift(cells, png);
     std::vector<hxvec::LegendEntry> legend;
     if (extras.legend) legend = hxvec::legendEntries(map, cells, terrains, colours);
@@ -749,6 +749,9 @@ bool checkCombination(const RenderOptions& o, Format format, std::string& reason
 // A PDF is one page unless a hex size is asked for.
 bool onePage(const RenderOptions& o) { return o.fitPage || !(o.poster || o.has("--hex-mm")); }
 
+// Where a part read from a file sits in the whole map, for its hex numbers.
+hxvec::Numbering numberingOf(const MapPart& part) { return hxvec::Numbering{part.dx, part.dy, part.cols, part.rows}; }
+
 poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, const MapPart& part,
                             const RenderOptions& o) {
     poster::Document doc(map, cells);
@@ -759,10 +762,7 @@ poster::Document documentOf(const HxMap& map, const hexgeom::CellRange& cells, c
     doc.overlap = o.overlapMm;
     doc.legend = o.legend;
     doc.numbers = o.numbers;
-    doc.numberDx = part.dx;
-    doc.numberDy = part.dy;
-    doc.mapW = part.cols;
-    doc.mapH = part.rows;
+    doc.numbering = numberingOf(part);
     doc.background = o.backgroundGiven ? o.background : 0xffffffffu;
     doc.maxPages = o.maxPages;
     doc.shape = o.shape;
@@ -1091,10 +1091,7 @@ int render(const RenderOptions& options, std::ostream&, std::ostream& err) {
         extras.dpi = options.dpi;
         extras.legend = options.legend;
         extras.numbers = options.numbers;
-        extras.numberDx = part.dx;
-        extras.numberDy = part.dy;
-        extras.mapW = part.cols;
-        extras.mapH = part.rows;
+        extras.numbering = numberingOf(part);
         if (options.gridPx > 0 || options.has("--vtt") ||
             (options.has("--hex-mm") && options.shape == hxvec::Shape::Regular))
             return renderRegular(map, cells, options, extras, err);

@@ -74,7 +74,7 @@ struct Document {
     double margin = 10, overlap = 10;
     bool legend = false, numbers = false;
     // Where the map sits in the whole map, for the hex numbers.
-    int numberDx = 0, numberDy = 0, mapW = 0, mapH = 0;
+    hxvec::Numbering numbering;
     hxpic::Pixel background = 0xffffffffu;   // 0: none
     double maxPages = 100;
     // Told what was left out, and why, in one line.

@@ -116,9 +116,9 @@ struct PngExtras {
     double dpi = 0;                // 0: no pHYs chunk
     bool legend = false, numbers = false;
     // Where the map sits in the whole map, for the hex numbers: cell (x, y)
-    // of the map drawn is (x + numberDx, y + numberDy) of a map of mapW x
-    // mapH cells; mapW 0: the map drawn is the whole map.
-    int numberDx = 0, numberDy = 0, mapW = 0, mapH = 0;
+    // of the map drawn is (x + dx, y + dy) of a map of mapW x mapH cells;
+    // mapW 0: the map drawn is the whole map.
+    hxvec::Numbering numbering;
 };
 // The size of the PNG of the map picture `mapSize` with the legend strip
 // of `cells` below it: as wide as the key needs when the map is narrower.
