@@ -22,6 +22,13 @@ namespace {
 using worlds::WorldOptions;
 using worlds::WorldReport;
 
+// A world made from the options: its map and the report of what was made.
+struct World {
+    HxMap map{0, 0};
+    WorldReport report;
+    explicit World(const WorldOptions& o) { worlds::generate(o, map, report); }
+};
+
 WorldOptions small(std::uint64_t seed) {
     WorldOptions o;
     o.cols = 120;
@@ -31,9 +38,8 @@ WorldOptions small(std::uint64_t seed) {
 }
 
 std::string bytesOf(const WorldOptions& o) {
-    HxMap map(0, 0);
-    WorldReport report;
-    worlds::generate(o, map, report);
+    World world(o);
+    auto& [map, report] = world;
     char name[] = "/tmp/tarven-world-XXXXXX";
     const int fd = mkstemp(name);
     close(fd);
@@ -83,9 +89,8 @@ class Worlds : public ::testing::TestWithParam<std::uint64_t> {};
 TEST_P(Worlds, RiversRunDownhillToSeaLakeOrEdge) {
     WorldOptions o = small(GetParam());
     o.rivers = 8;
-    HxMap map(0, 0);
-    WorldReport report;
-    worlds::generate(o, map, report);
+    World world(o);
+    auto& [map, report] = world;
     ASSERT_FALSE(report.rivers.empty());
     std::set<std::uint32_t> riverCells;
     for (const auto& path : report.rivers) riverCells.insert(path.begin(), path.end());
@@ -111,9 +116,8 @@ TEST_P(Worlds, RiversRunDownhillToSeaLakeOrEdge) {
 // pit on land that is not a lake.
 TEST_P(Worlds, NoClosedDepressionOnLand) {
     WorldOptions o = small(GetParam());
-    HxMap map(0, 0);
-    WorldReport report;
-    worlds::generate(o, map, report);
+    World world(o);
+    auto& [map, report] = world;
     std::vector<char> drains(static_cast<std::size_t>(o.cols) * o.rows, 0);
     std::vector<std::pair<int, int>> queue;
     for (int y = 0; y < o.rows; ++y)
@@ -141,9 +145,8 @@ TEST_P(Worlds, NoClosedDepressionOnLand) {
 TEST_P(Worlds, TownsByWaterJoinedByRoadsBridgesOnlyOverWater) {
     WorldOptions o = small(GetParam());
     o.towns = 6;
-    HxMap map(0, 0);
-    WorldReport report;
-    worlds::generate(o, map, report);
+    World world(o);
+    auto& [map, report] = world;
     ASSERT_EQ(6u, report.towns.size()) << (report.notes.empty() ? "" : report.notes[0]);
     // The same world without towns: its water is where the bridges may go.
     WorldOptions bare = o;
@@ -228,9 +231,8 @@ TEST_P(Shares, MetWithinTolerance) {
     worlds::Shares asked;
     std::string reason;
     ASSERT_TRUE(worlds::settleShares(o, asked, reason)) << reason;
-    HxMap map(0, 0);
-    WorldReport report;
-    worlds::generate(o, map, report);
+    World world(o);
+    auto& [map, report] = world;
     long long water = 0, forest = 0, mountains = 0, rough = 0;
     for (int y = 0; y < map.ys(); ++y)
         for (int x = 0; x < map.xs(); ++x) {
