@@ -649,6 +649,9 @@ const char* const kSmallGrid = "ncols 4\nnrows 4\nxllcorner 0\nyllcorner 0\ncell
 // Under an address-space limit (ulimit -v) every tool ends with 0, or 1 and
 // a message; never with a signal, and never leaving a temporary file.
 TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under an address-space limit";
+#endif
     TempDir out, log;
     privateFontConfig(log);
     // A map for the imports, made without a limit.
@@ -686,6 +689,9 @@ TEST(ToolPrograms, AddressSpaceLimitsEndWithAMessage) {
 // GDAL is loaded only for a heightmap: with no room for it the import fails
 // with the loader's reason, while the same program still converts a map.
 TEST(ToolPrograms, HeightmapImportWithoutRoomForGdalSaysWhy) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under an address-space limit";
+#endif
     TempDir out, log;
     writeText(out / "in.asc", kSmallGrid);
     ASSERT_EQ(waitFor(start({TARVEN_CONVERT, "-q", out / "in.asc", out / "free.map"}, log)), 0)
