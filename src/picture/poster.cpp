@@ -41,7 +41,8 @@ bool parseMm(const std::string& text, double& value) {
     return true;
 }
 
-// Millimetres as "25.4" or "10".
+}  // namespace
+
 std::string mm(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", v);
@@ -49,8 +50,6 @@ std::string mm(double v) {
     if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
     return s;
 }
-
-}  // namespace
 
 bool parsePaper(const std::string& text, Paper& paper) {
     const std::string s = lower(text);

@@ -818,15 +818,6 @@ int pngZoom(const HxMap& map, const hexgeom::CellRange& cells, const RenderOptio
     return o.zoom;
 }
 
-// "12.3" with one decimal, without a trailing ".0".
-std::string decimal(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    std::string t = text;
-    if (t.size() > 2 && t.compare(t.size() - 2, 2, ".0") == 0) t.resize(t.size() - 2);
-    return t;
-}
-
 std::string count(double v) { return std::to_string(static_cast<long long>(v)); }
 
 // The line that tells a poster's plan before it is written.
@@ -835,7 +826,7 @@ std::string planLine(const poster::Layout& l) {
     std::snprintf(size, sizeof size, "%.2f x %.2f m", l.pictureW / 1000, l.pictureH / 1000);
     const bool one = l.columns * l.rows == 1;
     return count(l.pages()) + (l.pages() == 1 ? " page: " : " pages: ") + count(l.columns) + " x " + count(l.rows) +
-           (one ? " sheet of " : " sheets of ") + poster::paperName(l.paper) + ", hexes " + decimal(l.pitch) +
+           (one ? " sheet of " : " sheets of ") + poster::paperName(l.paper) + ", hexes " + poster::mm(l.pitch) +
            " mm, assembled " + size;
 }
 
@@ -858,7 +849,7 @@ std::string posterSuggestions(const poster::Document& doc, const poster::Layout&
             if (fitsAt(mid)) lo = mid;
             else hi = mid - 1;
         }
-        ways.push_back("--hex-mm " + decimal(lo / 10.0));
+        ways.push_back("--hex-mm " + poster::mm(lo / 10.0));
     }
     // Fewer cells: the same corner, both sides shrunk alike.
     const int w = doc.cells.x2 - doc.cells.x1 + 1, h = doc.cells.y2 - doc.cells.y1 + 1;
@@ -922,7 +913,7 @@ std::string pngNumbersWarning(const RenderOptions& o, int zoom, const hexgeom::C
     } else if (o.has("--hex-mm")) {
         double mm = std::ceil((hexgeom::pitch(least) - 0.5) * 254 / o.dpi) / 10;
         while (zoomForSize(mm, o.dpi) < least) mm += 0.1;
-        fix = "--hex-mm " + decimal(mm) + " at " + decimal(o.dpi) + " dpi";
+        fix = "--hex-mm " + poster::mm(mm) + " at " + poster::mm(o.dpi) + " dpi";
     } else {
         fix = "--zoom " + std::to_string(least);
     }
@@ -932,8 +923,8 @@ std::string pngNumbersWarning(const RenderOptions& o, int zoom, const hexgeom::C
 
 std::string pdfNumbersWarning(const RenderOptions& o, const poster::Layout& l) {
     if (!o.numbers || l.pitch >= poster::kMinLabelMm) return std::string();
-    return "--numbers: hexes of " + decimal(l.pitch) + " mm are too small to hold numbers; they show from " +
-           decimal(poster::kMinLabelMm) + " mm (--hex-mm " + decimal(poster::kMinLabelMm) + ")";
+    return "--numbers: hexes of " + poster::mm(l.pitch) + " mm are too small to hold numbers; they show from " +
+           poster::mm(poster::kMinLabelMm) + " mm (--hex-mm " + poster::mm(poster::kMinLabelMm) + ")";
 }
 
 // OUT.json beside OUT.png.

@@ -18,6 +18,9 @@ class HxMap;
 
 namespace poster {
 
+// A length with one decimal and no trailing ".0": "25.4", "10".
+std::string mm(double v);
+
 // A sheet in millimetres, width then height as it is printed.
 struct Paper {
     double w = 210, h = 297;
