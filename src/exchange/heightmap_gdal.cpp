@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -174,9 +175,12 @@ bool importGrid(const std::string& path, const HeightmapOptions& o, HeightmapGri
         return false;
     }
     if (colsFit * rowsFit > static_cast<double>(o.maxCells)) {
-        error = "the map would have " + std::to_string(static_cast<long long>(colsFit)) + " x " +
-                std::to_string(static_cast<long long>(rowsFit)) + " cells, more than the " +
-                std::to_string(o.maxCells) + " an import makes";
+        // Printed as decimals: a raster with tiny samples can ask for more
+        // hexes than any integer holds.
+        char size[96];
+        std::snprintf(size, sizeof size, "%.0f x %.0f", colsFit, rowsFit);
+        error = "the map would have " + std::string(size) + " cells, more than the " + std::to_string(o.maxCells) +
+                " an import makes";
         return false;
     }
     lay.cols = static_cast<int>(colsFit);
